@@ -1,0 +1,103 @@
+#include "ConsoleHost.h"
+
+#include <QStringList>
+
+ConsoleHost::ConsoleHost(QString sections, QString forums, QString programDirectory, bool showProgress)
+    : sections_(std::move(sections)), forums_(std::move(forums)), programDirectory_(std::move(programDirectory)),
+      showProgress_(showProgress)
+{
+}
+
+ConsoleHost::~ConsoleHost()
+{
+    clearProgress();
+}
+
+void ConsoleHost::setOperationMaximum(int maximum)
+{
+    operationMaximum_ = maximum;
+}
+
+void ConsoleHost::setOperationPosition(int position)
+{
+    operationPosition_ = position;
+}
+
+void ConsoleHost::stepOperation()
+{
+    if (operationPosition_ < operationMaximum_)
+        ++operationPosition_;
+}
+
+void ConsoleHost::setOverallPosition(int position)
+{
+    overallPosition_ = position;
+}
+
+void ConsoleHost::stepOverall()
+{
+    if (overallPosition_ < 5)
+        ++overallPosition_;
+    redraw(true);
+}
+
+void ConsoleHost::showMessage(const QString &text, const QString &, run::MessageIcon icon)
+{
+    if (icon == run::MessageIcon::Information) {
+        clearProgress();
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    } else {
+        printError(text);
+    }
+}
+
+void ConsoleHost::printError(const QString &text)
+{
+    clearProgress();
+    std::fflush(stdout);
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+void ConsoleHost::pump()
+{
+    // Reading the clock on every row would cost more than the row itself.
+    if (!showProgress_ || ++pumpsSinceCheck_ < 256)
+        return;
+    pumpsSinceCheck_ = 0;
+    redraw(false);
+}
+
+void ConsoleHost::redraw(bool force)
+{
+    if (!showProgress_)
+        return;
+    if (!force && sinceRedraw_.isValid() && sinceRedraw_.elapsed() < 100)
+        return;
+    sinceRedraw_.start();
+    static const char16_t *const phases[] = {u"Разделы", u"Форумы", u"Перенумерация", u"Выгрузка форумов",
+                                             u"Копирование", u"Готово"};
+    const int phase = qBound(0, overallPosition_, 5);
+    const int percent = operationMaximum_ > 0 ? int(qint64(operationPosition_) * 100 / operationMaximum_) : 0;
+    const QString line = QStringLiteral("\r%1/5 %2: %3 из %4 (%5%)\x1b[K")
+                             .arg(phase + 1 > 5 ? 5 : phase + 1)
+                             .arg(QString::fromUtf16(phases[phase]))
+                             .arg(operationPosition_)
+                             .arg(operationMaximum_)
+                             .arg(percent);
+    std::fputs(line.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+void ConsoleHost::clearProgress()
+{
+    if (!progressShown_)
+        return;
+    std::fputs("\r\x1b[K", stderr);
+    std::fflush(stderr);
+    progressShown_ = false;
+}

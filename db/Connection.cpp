@@ -1,0 +1,313 @@
+#include "Connection.h"
+
+#include "DbError.h"
+#include "EngineText.h"
+#include "SqliteStatement.h"
+
+#include <QStringList>
+
+#include <sqlite3.h>
+
+namespace db {
+
+namespace {
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+// The engine lacks the "DELETE * FROM <table>" form that the run uses to empty
+// a table; that form, and only that form, becomes "DELETE FROM <table>".
+QByteArray translate(const QString &commandText)
+{
+    QByteArray sql = commandText.toUtf8();
+    const auto n = sql.size();
+    qsizetype i = 0;
+    while (i < n && isSpace(sql[i]))
+        ++i;
+    auto keyword = [&](qsizetype at, const char *word) {
+        const auto len = qsizetype(qstrlen(word));
+        return at + len <= n && qstrnicmp(sql.constData() + at, word, len) == 0;
+    };
+    if (!keyword(i, "DELETE"))
+        return sql;
+    qsizetype j = i + 6;
+    const qsizetype starFrom = j;
+    while (j < n && isSpace(sql[j]))
+        ++j;
+    if (j == starFrom || j >= n || sql[j] != '*')
+        return sql;
+    ++j;
+    const qsizetype fromFrom = j;
+    while (j < n && isSpace(sql[j]))
+        ++j;
+    if (j == fromFrom || !keyword(j, "FROM"))
+        return sql;
+    const qsizetype after = j + 4;
+    if (after < n && !isSpace(sql[after]))
+        return sql;
+    // Keep "DELETE", drop everything from the blank before "*" up to "FROM".
+    sql.remove(starFrom, j - starFrom);
+    sql.insert(starFrom, ' ');
+    return sql;
+}
+
+bool onlySpace(const char *tail)
+{
+    for (; tail && *tail; ++tail) {
+        if (!isSpace(*tail))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Connection::Connection(QString name) : name_(std::move(name)) {}
+
+Connection::~Connection()
+{
+    try {
+        close();
+    } catch (...) {
+        // A failed final commit has nowhere to go at destruction time.
+    }
+}
+
+QString Connection::composeConnectionString(const QString &programDirectory)
+{
+    return QStringLiteral("Provider=%1;Data Source=").arg(QLatin1String(providerName)) + programDirectory
+        + QStringLiteral("Database.mdb;Persist Security Info=False");
+}
+
+void Connection::setConnectionString(const QString &text)
+{
+    connectionString_ = text;
+}
+
+namespace {
+
+// keyword=value pairs separated by ";". A directory may itself hold ";" or
+// "=", so a piece that does not start with a known keyword belongs to the
+// value before it.
+QString valueOf(const QString &connectionString, QStringView wanted)
+{
+    static const char *const keywords[] = {"provider", "data source", "persist security info", "user id",
+                                           "password", "mode", "extended properties"};
+    QString found;
+    bool inWanted = false;
+    bool any = false;
+    const QStringList pieces = connectionString.split(u';');
+    for (const QString &piece : pieces) {
+        const qsizetype eq = piece.indexOf(u'=');
+        bool known = false;
+        if (eq > 0) {
+            const QString key = piece.left(eq).trimmed().toLower();
+            for (const char *k : keywords)
+                known = known || key == QLatin1String(k);
+            if (known) {
+                inWanted = key.compare(wanted, Qt::CaseInsensitive) == 0;
+                if (inWanted) {
+                    found = piece.mid(eq + 1);
+                    any = true;
+                }
+                continue;
+            }
+        }
+        if (inWanted)
+            found += u';' + piece;
+    }
+    return any ? found : QString();
+}
+
+} // namespace
+
+QString Connection::dataSource() const
+{
+    return valueOf(connectionString_, u"data source");
+}
+
+void Connection::open()
+{
+    if (isOpen())
+        return;
+    const QString provider = valueOf(connectionString_, u"provider").trimmed();
+    if (provider.compare(QLatin1String(providerName), Qt::CaseInsensitive) != 0)
+        throw DbError(DbError::Kind::Engine,
+                      QStringLiteral("Provider cannot be found. It may not be properly installed"));
+    const QString path = dataSource();
+    if (path.isEmpty())
+        throw DbError(DbError::Kind::Engine, QStringLiteral("No data source was given"));
+
+    SqliteDatabase candidate = SqliteDatabase::openExisting(path);
+    sqlite3 *h = candidate.handle();
+    sqlite3_busy_timeout(h, 30000);
+    // Both tables, with the columns the run reads, or the open fails. This also
+    // rejects a file that is not a database of this engine.
+    for (const char *probe : {"SELECT id, old_id, str_value FROM Razdel_table LIMIT 0",
+                              "SELECT id, old_id, podrazdel_id, new_id, str_value FROM Forum_table LIMIT 0"}) {
+        sqlite3_stmt *raw = nullptr;
+        const int rc = sqlite3_prepare_v2(h, probe, -1, &raw, nullptr);
+        SqliteStatement stmt(raw);
+        if (rc != SQLITE_OK)
+            throw DbError(DbError::Kind::Engine, candidate.lastError(), rc);
+    }
+    char *err = nullptr;
+    const int rc = sqlite3_exec(h,
+                                "PRAGMA journal_mode=WAL;"
+                                "PRAGMA synchronous=NORMAL;"
+                                "PRAGMA cache_size=-65536;"
+                                "PRAGMA temp_store=MEMORY;",
+                                nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        const QString text = err ? QString::fromUtf8(err) : candidate.lastError();
+        sqlite3_free(err);
+        throw DbError(DbError::Kind::Engine, trimEngineText(text), rc);
+    }
+    db_ = std::move(candidate);
+    inGroup_ = false;
+}
+
+void Connection::close()
+{
+    if (!isOpen())
+        return;
+    // Reset before committing so that a failing commit cannot leave a handle behind.
+    struct Closer
+    {
+        SqliteDatabase &db;
+        ~Closer() { db.reset(); }
+    } closer{db_};
+    commit();
+}
+
+void Connection::exec(const char *sql)
+{
+    const int rc = sqlite3_exec(db_.handle(), sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        QString text = db_.lastError();
+        if (text.isEmpty())
+            text = QString::fromUtf8(sqlite3_errstr(rc));
+        throw DbError(DbError::Kind::Engine, text, rc);
+    }
+}
+
+void Connection::beginGroup()
+{
+    if (inGroup_)
+        return;
+    exec("BEGIN");
+    inGroup_ = true;
+    groupStart_ = std::chrono::steady_clock::now();
+}
+
+void Connection::commit()
+{
+    if (!isOpen())
+        return;
+    if (sqlite3_get_autocommit(db_.handle())) {
+        // The engine may have rolled a group back itself (a full disk, say).
+        inGroup_ = false;
+        return;
+    }
+    inGroup_ = false;
+    exec("COMMIT");
+}
+
+void Connection::commitIfDue()
+{
+    if (inGroup_ && std::chrono::steady_clock::now() - groupStart_ >= commitInterval_)
+        commit();
+}
+
+void Connection::fail(int rc, const QString &text)
+{
+    // What ran before a failure is kept, as if every statement had taken effect
+    // by itself; the failure's own message wins over a failing commit.
+    try {
+        commit();
+    } catch (const DbError &) {
+    }
+    throw DbError(DbError::Kind::Engine, trimEngineText(text), rc);
+}
+
+namespace {
+
+// Compiles a command text as exactly one statement: anything but white space
+// after it is refused, so an input line can never smuggle in a second one.
+SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &error)
+{
+    sqlite3_stmt *raw = nullptr;
+    const char *tail = nullptr;
+    rc = sqlite3_prepare_v2(h, sql.constData(), int(sql.size()), &raw, &tail);
+    SqliteStatement stmt(raw);
+    if (rc != SQLITE_OK) {
+        error = QString::fromUtf8(sqlite3_errmsg(h));
+        return SqliteStatement();
+    }
+    if (!stmt) {
+        rc = SQLITE_MISUSE;
+        error = QStringLiteral("Command text contains no statement");
+        return SqliteStatement();
+    }
+    if (!onlySpace(tail)) {
+        rc = SQLITE_ERROR;
+        error = QStringLiteral("Characters found after end of SQL statement");
+        return SqliteStatement();
+    }
+    if (sqlite3_bind_parameter_count(stmt.handle()) > 0) {
+        rc = SQLITE_RANGE;
+        error = QStringLiteral("No value given for one or more required parameters");
+        return SqliteStatement();
+    }
+    return stmt;
+}
+
+} // namespace
+
+void Connection::execute(const QString &commandText)
+{
+    if (!isOpen())
+        open();
+    int rc = SQLITE_OK;
+    QString error;
+    SqliteStatement stmt = compileOne(db_.handle(), translate(commandText), rc, error);
+    if (!stmt)
+        fail(rc, error);
+    if (!sqlite3_stmt_readonly(stmt.handle()))
+        beginGroup();
+    do {
+        rc = sqlite3_step(stmt.handle());
+    } while (rc == SQLITE_ROW);
+    if (rc != SQLITE_DONE) {
+        error = db_.lastError();
+        stmt = SqliteStatement(); // finalized before the commit that precedes the failure
+        fail(rc, error);
+    }
+    commitIfDue();
+}
+
+void Connection::query(const QString &commandText, ResultSet &result)
+{
+    result.clear();
+    if (!isOpen())
+        open();
+    int rc = SQLITE_OK;
+    QString error;
+    SqliteStatement stmt = compileOne(db_.handle(), translate(commandText), rc, error);
+    if (!stmt)
+        fail(rc, error);
+    if (!sqlite3_stmt_readonly(stmt.handle()))
+        beginGroup();
+    rc = result.fetchAll(stmt.handle(), sqlite3_step(stmt.handle()));
+    if (rc != SQLITE_DONE) {
+        error = db_.lastError();
+        stmt = SqliteStatement();
+        result.clear();
+        fail(rc, error);
+    }
+    commitIfDue();
+}
+
+} // namespace db

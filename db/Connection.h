@@ -1,0 +1,67 @@
+#pragma once
+
+#include "ResultSet.h"
+#include "SqliteDatabase.h"
+
+#include <QString>
+
+#include <chrono>
+
+namespace db {
+
+// The one link to the database file. Statements run one by one and each takes
+// effect by itself as far as anyone reading the tables can tell; underneath,
+// writes are grouped into engine transactions that are committed a few
+// seconds apart, before any failure is raised, on commit() and on close.
+class Connection
+{
+public:
+    static constexpr const char *providerName = "SQLite";
+
+    explicit Connection(QString name = QStringLiteral("ADOConnection1"));
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    // "Provider=SQLite;Data Source=<programDir>Database.mdb;Persist Security Info=False"
+    static QString composeConnectionString(const QString &programDirectory);
+
+    const QString &name() const noexcept { return name_; }
+    void setConnectionString(const QString &text);
+    const QString &connectionString() const noexcept { return connectionString_; }
+
+    // The value of "Data Source" in the connection string.
+    QString dataSource() const;
+
+    // Opens the database named by the connection string. The file must exist,
+    // be a database of this engine and hold both tables; nothing is created.
+    // Throws DbError(Engine).
+    void open();
+    void close();
+    bool isOpen() const noexcept { return bool(db_); }
+
+    // Runs a command text that returns no rows. Throws DbError(Engine).
+    void execute(const QString &commandText);
+    // Runs a command text and fetches its whole result. A statement that
+    // yields no columns returns a result with no columns. Throws DbError(Engine).
+    void query(const QString &commandText, ResultSet &result);
+
+    // Makes every statement so far durable.
+    void commit();
+    void setCommitInterval(std::chrono::milliseconds interval) { commitInterval_ = interval; }
+
+private:
+    [[noreturn]] void fail(int rc, const QString &text);
+    void beginGroup();
+    void commitIfDue();
+    void exec(const char *sql);
+
+    QString name_;
+    QString connectionString_;
+    SqliteDatabase db_;
+    bool inGroup_ = false;
+    std::chrono::steady_clock::time_point groupStart_;
+    std::chrono::milliseconds commitInterval_{2000};
+};
+
+} // namespace db

@@ -1,0 +1,130 @@
+#include "Query.h"
+
+#include "Connection.h"
+#include "DbError.h"
+#include "ParamMarkerScan.h"
+
+namespace db {
+
+namespace {
+
+// Lines end at CR LF, a lone CR or a lone LF; reading back gives every line
+// followed by CR LF, so the normalised text is the statement text itself.
+QString statementTextOf(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + 2);
+    const QChar *s = text.constData();
+    const qsizetype n = text.size();
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = s[i];
+        if (c != u'\r' && c != u'\n')
+            continue;
+        out.append(s + runStart, i - runStart);
+        out.append(QLatin1String("\r\n"));
+        if (c == u'\r' && i + 1 < n && s[i + 1] == u'\n')
+            ++i;
+        runStart = i + 1;
+    }
+    if (runStart < n) {
+        out.append(s + runStart, n - runStart);
+        out.append(QLatin1String("\r\n"));
+    }
+    return out;
+}
+
+} // namespace
+
+Query::Query(Connection &connection, QString name) : connection_(connection), name_(std::move(name)) {}
+
+void Query::setSql(const QString &text)
+{
+    close();
+    QString statement = statementTextOf(text);
+    if (statement == statementText_)
+        return;
+    statementText_ = std::move(statement);
+    ScannedCommand scanned = scanParameterMarkers(statementText_);
+    commandText_ = std::move(scanned.commandText);
+    parameterNames_ = std::move(scanned.parameterNames);
+}
+
+void Query::close()
+{
+    if (!active_)
+        return;
+    active_ = false;
+    eof_ = true;
+    row_ = 0;
+    result_.clear();
+}
+
+void Query::failSession(const QString &message) const
+{
+    throw DbError(DbError::Kind::Session, name_ + QStringLiteral(": ") + message);
+}
+
+void Query::requireText() const
+{
+    if (statementText_.isEmpty())
+        failSession(QStringLiteral("Missing SQL property"));
+}
+
+void Query::execSql()
+{
+    close();
+    requireText();
+    connection_.execute(commandText_);
+}
+
+void Query::open()
+{
+    close();
+    requireText();
+    connection_.query(commandText_, result_);
+    if (result_.columnCount() == 0) {
+        result_.clear();
+        failSession(QStringLiteral("CommandText does not return a result set"));
+    }
+    active_ = true;
+    row_ = 0;
+    eof_ = result_.rowCount() == 0;
+}
+
+void Query::first()
+{
+    if (!active_ || result_.rowCount() == 0)
+        return;
+    row_ = 0;
+    eof_ = false;
+}
+
+void Query::next()
+{
+    if (!active_ || eof_)
+        return;
+    if (row_ + 1 < result_.rowCount())
+        ++row_;
+    else
+        eof_ = true;
+}
+
+int Query::recordCount() const
+{
+    if (!active_)
+        failSession(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    return int(result_.rowCount());
+}
+
+QString Query::fieldAsString(QStringView fieldName) const
+{
+    const int column = active_ ? result_.columnIndex(fieldName) : -1;
+    if (column < 0)
+        failSession(QStringLiteral("Field '%1' not found").arg(fieldName));
+    if (result_.rowCount() == 0)
+        return QString();
+    return result_.text(row_, column);
+}
+
+} // namespace db

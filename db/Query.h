@@ -1,0 +1,64 @@
+#pragma once
+
+#include "ResultSet.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace db {
+
+class Connection;
+
+// A named query object on the shared connection. It keeps its statement as
+// lines (read back with CR LF after every line), hands the engine the text
+// after the parameter-marker scan, and when open holds its whole result.
+class Query
+{
+public:
+    Query(Connection &connection, QString name);
+    Query(const Query &) = delete;
+    Query &operator=(const Query &) = delete;
+
+    const QString &name() const noexcept { return name_; }
+
+    // Closes the query and makes the text its statement lines; never fails,
+    // whatever the text holds.
+    void setSql(const QString &text);
+    // The statement lines, each followed by CR LF, the last one too.
+    const QString &sql() const noexcept { return statementText_; }
+    const QString &commandText() const noexcept { return commandText_; }
+    const QStringList &parameterNames() const noexcept { return parameterNames_; }
+
+    void close();
+    bool isActive() const noexcept { return active_; }
+
+    // Runs the statement; the query stays closed. Throws DbError.
+    void execSql();
+    // Runs the statement as a query and positions on its first row. Throws DbError.
+    void open();
+
+    void first();
+    void next();
+    bool eof() const noexcept { return eof_; }
+    int recordCount() const;
+
+    // The text of the current row's value of the named field (letter case
+    // ignored). Throws DbError(Session) when the result lacks the field.
+    QString fieldAsString(QStringView fieldName) const;
+
+private:
+    [[noreturn]] void failSession(const QString &message) const;
+    void requireText() const;
+
+    Connection &connection_;
+    QString name_;
+    QString statementText_;
+    QString commandText_;
+    QStringList parameterNames_;
+    ResultSet result_;
+    qsizetype row_ = 0;
+    bool active_ = false;
+    bool eof_ = true;
+};
+
+} // namespace db

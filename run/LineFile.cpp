@@ -1,0 +1,140 @@
+#include "LineFile.h"
+
+#include "LineList.h"
+#include "RunError.h"
+#include "Utf8Check.h"
+
+#include <db/EngineText.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+namespace run {
+
+namespace {
+
+constexpr char signature[] = "\xEF\xBB\xBF";
+
+} // namespace
+
+bool LineFile::exists(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return !info.isDir(); // a dangling link is no directory
+    return info.exists() && !info.isDir();
+}
+
+QString LineFile::fullPath(const QString &path)
+{
+    return QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+}
+
+QString LineFile::openFailure(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Cannot open file \"%1\". %2").arg(fullPath(path), db::trimEngineText(reason));
+}
+
+QString LineFile::createFailure(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Cannot create file \"%1\". %2").arg(fullPath(path), db::trimEngineText(reason));
+}
+
+QString LineFile::readFailure()
+{
+    return QStringLiteral("Stream read error");
+}
+
+QString LineFile::writeFailure()
+{
+    return QStringLiteral("Stream write error");
+}
+
+QString LineFile::notUtf8Failure(const QString &path, qsizetype line)
+{
+    return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке %2")
+        .arg(fullPath(path))
+        .arg(line);
+}
+
+qsizetype LineFile::lineOfOffset(QByteArrayView text, qsizetype offset)
+{
+    qsizetype line = 1;
+    const char *s = text.data();
+    for (qsizetype i = 0; i < offset; ++i) {
+        if (s[i] == '\r') {
+            ++line;
+            if (i + 1 < offset && s[i + 1] == '\n')
+                ++i;
+        } else if (s[i] == '\n') {
+            ++line;
+        }
+    }
+    return line;
+}
+
+namespace {
+
+QByteArray readAllOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw RunError(LineFile::openFailure(path, file.errorString()));
+    if (QFileInfo(file).isDir())
+        throw RunError(LineFile::openFailure(path, qt_error_string(EISDIR)));
+    const qint64 size = file.size();
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError || (size > 0 && bytes.size() < size))
+        throw RunError(LineFile::readFailure());
+    return bytes;
+}
+
+} // namespace
+
+void LineFile::load(const QString &path, LineList &lines)
+{
+    const QByteArray bytes = readAllOf(path);
+    QByteArrayView text(bytes);
+    if (text.size() >= 3 && text.first(3) == QByteArrayView(signature, 3))
+        text = text.sliced(3);
+    const qsizetype bad = firstIllFormedUtf8(text);
+    if (bad >= 0)
+        throw RunError(notUtf8Failure(path, lineOfOffset(text, bad)));
+    lines.assignText(QString::fromUtf8(text));
+}
+
+LineFile::Split LineFile::splitField(QStringView line)
+{
+    const qsizetype p = line.indexOf(u'|');
+    if (p < 0)
+        return {QStringView(), line};
+    return {line.first(p), line.sliced(p + 1)};
+}
+
+void LineFile::saveWithSignature(const LineList &lines, const QString &path)
+{
+    QByteArray bytes(signature, 3);
+    bytes.append(lines.joined().toUtf8());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered))
+        throw RunError(createFailure(path, file.errorString()));
+    if (file.write(bytes) != bytes.size())
+        throw RunError(writeFailure());
+}
+
+QByteArray LineFile::readWhole(const QString &path)
+{
+    return readAllOf(path);
+}
+
+void LineFile::quietDelete(const QString &path)
+{
+    QFile::remove(path);
+}
+
+} // namespace run

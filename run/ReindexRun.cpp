@@ -1,0 +1,283 @@
+#include "ReindexRun.h"
+
+#include "Identifier.h"
+#include "LineFile.h"
+#include "LineList.h"
+#include "OutputPair.h"
+#include "RunError.h"
+#include "RunHost.h"
+
+#include <db/Session.h>
+
+namespace run {
+
+namespace {
+
+const QString sectionsOutput = QStringLiteral("fr_fr.txt");
+const QString forumsOutput = QStringLiteral("forum.txt");
+const QString sectionsIntermediate = QStringLiteral("1.txt");
+const QString forumsIntermediate = QStringLiteral("2.txt");
+
+QString concat(std::initializer_list<QStringView> parts)
+{
+    qsizetype total = 0;
+    for (QStringView p : parts)
+        total += p.size();
+    QString out;
+    out.reserve(total);
+    for (QStringView p : parts)
+        out.append(p);
+    return out;
+}
+
+// A text as a single-quoted literal, its own single quotes doubled.
+QString quoted(QStringView text)
+{
+    QString out;
+    out.reserve(text.size() + 2);
+    out.append(u'\'');
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\'') {
+            out.append(text.mid(from, i + 1 - from));
+            out.append(u'\'');
+            from = i + 1;
+        }
+    }
+    out.append(text.mid(from));
+    out.append(u'\'');
+    return out;
+}
+
+void requireIdentifier(QStringView field, const QString &path, qsizetype line, const QString &what)
+{
+    if (!isPlainInteger(field))
+        throw RunError(QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" не является целым числом")
+                           .arg(LineFile::fullPath(path))
+                           .arg(line)
+                           .arg(what, field));
+}
+
+// Whatever way the run ends, the statements it ran are made durable.
+struct CommitOnExit
+{
+    db::Connection &connection;
+    ~CommitOnExit()
+    {
+        try {
+            connection.commit();
+        } catch (...) {
+        }
+    }
+};
+
+} // namespace
+
+ReindexRun::ReindexRun(RunHost &host, db::Session &session) : host_(host), session_(session) {}
+
+QString ReindexRun::caption()
+{
+    return QStringLiteral(u"Внимание!");
+}
+
+QString ReindexRun::sectionsMissingText()
+{
+    return QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!");
+}
+
+QString ReindexRun::forumsMissingText()
+{
+    return QStringLiteral(u"Указан несуществующий файл \"forum.txt\"!");
+}
+
+QString ReindexRun::completedText()
+{
+    return QStringLiteral(u"Обработка завершена!");
+}
+
+ReindexRun::Outcome ReindexRun::run()
+{
+    // Checks.
+    if (!LineFile::exists(host_.sectionsFileName())) {
+        host_.showMessage(sectionsMissingText(), caption(), MessageIcon::Warning);
+        return Outcome::SectionsMissing;
+    }
+    if (!LineFile::exists(host_.forumsFileName())) {
+        host_.showMessage(forumsMissingText(), caption(), MessageIcon::Warning);
+        return Outcome::ForumsMissing;
+    }
+
+    // Preparation.
+    host_.setStartEnabled(false);
+    host_.setOperationPosition(0);
+    host_.setOverallPosition(0);
+    CommitOnExit commitOnExit{session_.ADOConnection1};
+    db::Query &qTemp = session_.qTemp;
+    qTemp.close();
+    qTemp.setSql(QStringLiteral("DELETE * FROM Razdel_table"));
+    qTemp.execSql();
+    qTemp.close();
+    qTemp.setSql(QStringLiteral("DELETE * FROM Forum_table"));
+    qTemp.execSql();
+    host_.setBusyCursor(true);
+
+    importSections(host_.sectionsFileName());
+    importForums(host_.forumsFileName());
+    renumber();
+    exportForums();
+    finalCopy();
+
+    host_.setBusyCursor(false);
+    host_.showMessage(completedText(), caption(), MessageIcon::Information);
+    host_.setStartEnabled(true);
+    host_.setOverallPosition(0);
+    return Outcome::Completed;
+}
+
+void ReindexRun::importSections(const QString &path)
+{
+    LineList lines;
+    LineFile::load(path, lines);
+    const qsizetype count = lines.count();
+    host_.setOperationMaximum(int(count));
+    db::Query &qTemp = session_.qTemp;
+    const QString head = QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(");
+    for (qsizetype i = 0; i < count; ++i) {
+        qTemp.close();
+        const LineFile::Split split = LineFile::splitField(lines.line(i));
+        requireIdentifier(split.field, path, i + 1, QStringLiteral(u"идентификатор"));
+        qTemp.setSql(concat({head, split.field, u","}));
+        qTemp.setSql(qTemp.sql() + quoted(split.rest) + u')');
+        qTemp.execSql();
+        host_.stepOperation();
+        host_.pump();
+    }
+    host_.stepOverall();
+    host_.setOperationPosition(0);
+    host_.pump();
+}
+
+void ReindexRun::importForums(const QString &path)
+{
+    LineList lines;
+    LineFile::load(path, lines);
+    const qsizetype count = lines.count();
+    host_.setOperationMaximum(int(count));
+    db::Query &qTemp = session_.qTemp;
+    const QString head = QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(");
+    for (qsizetype i = 0; i < count; ++i) {
+        qTemp.close();
+        const LineFile::Split first = LineFile::splitField(lines.line(i));
+        const LineFile::Split second = LineFile::splitField(first.rest);
+        requireIdentifier(first.field, path, i + 1, QStringLiteral(u"идентификатор"));
+        requireIdentifier(second.field, path, i + 1, QStringLiteral(u"идентификатор раздела"));
+        qTemp.setSql(concat({head, first.field, u","}));
+        qTemp.setSql(concat({qTemp.sql(), second.field, u",0,"}));
+        qTemp.setSql(qTemp.sql() + quoted(second.rest) + u')');
+        qTemp.execSql();
+        host_.stepOperation();
+        host_.pump();
+    }
+    host_.stepOverall();
+    host_.setOperationPosition(0);
+    host_.pump();
+}
+
+void ReindexRun::renumber()
+{
+    db::Query &qTemp = session_.qTemp;
+    db::Query &qTempEx = session_.qTempEx;
+    db::Query &qExec = session_.qExec;
+    LineList lines;
+
+    qTemp.close();
+    qTemp.setSql(QStringLiteral("SELECT * FROM Razdel_table ORDER BY id"));
+    qTemp.open();
+    qTemp.first();
+    host_.setOperationMaximum(qTemp.recordCount());
+    qint32 number = 1;
+    while (!qTemp.eof()) {
+        qTempEx.close();
+        qTempEx.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = ")
+                       + qTemp.fieldAsString(u"old_id") + QStringLiteral(" ORDER BY id"));
+        qTempEx.open();
+        qTempEx.first();
+        const QString numberText = QString::number(number);
+        while (!qTempEx.eof()) {
+            qExec.close();
+            qExec.setSql(QStringLiteral("UPDATE Forum_table SET new_id = ") + numberText + QStringLiteral(" WHERE id = ")
+                         + qTempEx.fieldAsString(u"id"));
+            qExec.execSql();
+            qTempEx.next();
+            host_.pump();
+        }
+        lines.appendJoined({numberText, u"|", qTemp.fieldAsString(u"str_value")});
+        qTemp.next();
+        ++number;
+        host_.stepOperation();
+        host_.pump();
+    }
+    LineFile::saveWithSignature(lines, host_.programDirectory() + sectionsIntermediate);
+    lines.clear();
+    host_.stepOverall();
+    host_.setOperationPosition(0);
+    host_.pump();
+}
+
+void ReindexRun::exportForums()
+{
+    db::Query &qTemp = session_.qTemp;
+    LineList lines;
+    qTemp.close();
+    qTemp.setSql(QStringLiteral("SELECT * FROM Forum_table ORDER BY id"));
+    qTemp.open();
+    qTemp.first();
+    host_.setOperationMaximum(qTemp.recordCount());
+    while (!qTemp.eof()) {
+        lines.appendJoined({qTemp.fieldAsString(u"old_id"), u"|", qTemp.fieldAsString(u"new_id"), u"|",
+                            qTemp.fieldAsString(u"str_value")});
+        qTemp.next();
+        host_.stepOperation();
+        host_.pump();
+    }
+    // All database work is done: make it durable before any file is replaced.
+    session_.ADOConnection1.commit();
+    host_.stepOverall();
+    host_.setOperationPosition(0);
+    host_.pump();
+    LineFile::saveWithSignature(lines, host_.programDirectory() + forumsIntermediate);
+    lines.release();
+    host_.setOperationMaximum(4);
+    host_.pump();
+}
+
+void ReindexRun::finalCopy()
+{
+    const QString dir = host_.programDirectory();
+    OutputPair outputs(dir + sectionsOutput, dir + forumsOutput);
+
+    QByteArray copy = LineFile::readWhole(dir + sectionsIntermediate);
+    host_.stepOperation();
+    host_.pump();
+    outputs.stage(0, QByteArrayView(copy).sliced(qMin<qsizetype>(3, copy.size())));
+    copy = QByteArray();
+    host_.stepOperation();
+    host_.pump();
+
+    copy = LineFile::readWhole(dir + forumsIntermediate);
+    host_.stepOperation();
+    host_.pump();
+    outputs.stage(1, QByteArrayView(copy).sliced(qMin<qsizetype>(3, copy.size())));
+    copy = QByteArray();
+    host_.stepOperation();
+    host_.pump();
+    outputs.commit();
+
+    host_.stepOverall();
+    LineFile::quietDelete(dir + sectionsIntermediate);
+    LineFile::quietDelete(dir + forumsIntermediate);
+    host_.setOperationPosition(0);
+    host_.pump();
+}
+
+} // namespace run
