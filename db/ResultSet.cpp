@@ -1,6 +1,7 @@
 #include "ResultSet.h"
 
 #include <QLocale>
+#include <QStringDecoder>
 
 #include <sqlite3.h>
 
@@ -77,8 +78,15 @@ QString ResultSet::text(qsizetype row, int column) const
         locale.setNumberOptions(QLocale::OmitGroupSeparator);
         return locale.toString(d, 'g', 15);
     }
-    case CellType::Text:
-        return QString::fromUtf8(text_.constData() + cell.value, qsizetype(cell.length));
+    case CellType::Text: {
+        const QByteArrayView bytes(text_.constData() + cell.value, qsizetype(cell.length));
+        // The plain conversion drops a leading U+FEFF, which is part of the stored text.
+        if (bytes.startsWith("\xEF\xBB\xBF")) {
+            QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+            return decoder.decode(bytes);
+        }
+        return QString::fromUtf8(bytes);
+    }
     }
     return QString();
 }

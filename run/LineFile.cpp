@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <cerrno>
 
@@ -105,7 +106,9 @@ void LineFile::load(const QString &path, LineList &lines)
     const qsizetype bad = firstIllFormedUtf8(text);
     if (bad >= 0)
         throw RunError(notUtf8Failure(path, lineOfOffset(text, bad)));
-    lines.assignText(QString::fromUtf8(text));
+    // The plain conversion would drop a second signature; it belongs to the text.
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    lines.assignText(decoder.decode(text));
 }
 
 LineFile::Split LineFile::splitField(QStringView line)

@@ -1,0 +1,294 @@
+#include "ProgramDir.h"
+
+#include <run/Identifier.h>
+#include <run/LineFile.h>
+#include <run/LineList.h>
+#include <run/RunError.h>
+#include <run/Utf8Check.h>
+
+#include <QTest>
+
+using run::LineFile;
+using run::LineList;
+
+namespace {
+
+QStringList linesOf(const LineList &list)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < list.count(); ++i)
+        out << list.line(i).toString();
+    return out;
+}
+
+} // namespace
+
+class tst_LineFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void splitsLines_data();
+    void splitsLines();
+    void loadsBytes_data();
+    void loadsBytes();
+    void refusesIllFormedUtf8_data();
+    void refusesIllFormedUtf8();
+    void refusalLeavesListAsItWas();
+    void missingFileIsOpenFailure();
+    void splitsFields_data();
+    void splitsFields();
+    void savesWithSignature_data();
+    void savesWithSignature();
+    void saveIntoDirectoryIsCreateFailure();
+    void existenceCheck_data();
+    void existenceCheck();
+    void identifierCheck_data();
+    void identifierCheck();
+};
+
+void tst_LineFile::splitsLines_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty") << QString() << QStringList();
+    QTest::newRow("one line, no break") << "a" << QStringList{"a"};
+    QTest::newRow("CR LF") << "a\r\nb" << QStringList{"a", "b"};
+    QTest::newRow("LF") << "a\nb" << QStringList{"a", "b"};
+    QTest::newRow("lone CR") << "a\rb" << QStringList{"a", "b"};
+    QTest::newRow("LF CR makes an empty line") << "a\n\rb" << QStringList{"a", "", "b"};
+    QTest::newRow("final break adds no line") << "a\r\n" << QStringList{"a"};
+    QTest::newRow("two final breaks add one") << "a\r\n\r\n" << QStringList{"a", ""};
+    QTest::newRow("only CR LF") << "\r\n" << QStringList{""};
+    QTest::newRow("NUL ends the text") << QString::fromUtf16(u"a\nb\0c\nd", 7) << QStringList{"a", "b"};
+    QTest::newRow("NUL first") << QString::fromUtf16(u"\0abc", 4) << QStringList();
+    QTest::newRow("other breaks are characters")
+        << QString::fromUtf16(u"a\u2028b\u0085c\fd") << QStringList{QString::fromUtf16(u"a\u2028b\u0085c\fd")};
+}
+
+void tst_LineFile::splitsLines()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, lines);
+    LineList list;
+    list.append(u"stale");
+    list.assignText(text);
+    QCOMPARE(linesOf(list), lines);
+}
+
+void tst_LineFile::loadsBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty file") << QByteArray() << QStringList();
+    QTest::newRow("signature only") << QByteArray("\xEF\xBB\xBF") << QStringList();
+    QTest::newRow("signature skipped") << QByteArray("\xEF\xBB\xBF" "1|a\r\n") << QStringList{"1|a"};
+    QTest::newRow("second signature stays")
+        << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF" "1|a") << QStringList{QChar(0xFEFF) + QStringLiteral("1|a")};
+    QTest::newRow("two-byte file") << QByteArray("ab") << QStringList{"ab"};
+    QTest::newRow("Cyrillic and four-byte")
+        << QByteArray("1|\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8 \xF0\x9F\x98\x80\n")
+        << QStringList{QString::fromUtf16(u"1|Новости \U0001F600")};
+    QTest::newRow("NUL is well-formed and ends the text") << QByteArray("1|a\n2|b\0c\n3|d", 13) << QStringList{"1|a", "2|b"};
+}
+
+void tst_LineFile::loadsBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    ProgramDir dir;
+    dir.write("in.txt", bytes);
+    LineList list;
+    LineFile::load(dir.path("in.txt"), list);
+    QCOMPARE(linesOf(list), lines);
+    QCOMPARE(dir.read("in.txt"), bytes); // loading never changes the file
+}
+
+void tst_LineFile::refusesIllFormedUtf8_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("line");
+    QTest::newRow("overlong two-byte") << QByteArray("\xC0\x80") << 1;
+    QTest::newRow("C1 lead") << QByteArray("a\xC1\xBF") << 1;
+    QTest::newRow("overlong three-byte") << QByteArray("ok\n\xE0\x80\xAF") << 2;
+    QTest::newRow("overlong four-byte") << QByteArray("\xF0\x8F\xBF\xBF") << 1;
+    QTest::newRow("surrogate") << QByteArray("a\r\nb\r\n\xED\xA0\x80") << 3;
+    QTest::newRow("above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << 1;
+    QTest::newRow("F5 lead") << QByteArray("\xF5\x80\x80\x80") << 1;
+    QTest::newRow("FF byte") << QByteArray("x\n\xFF") << 2;
+    QTest::newRow("stray continuation") << QByteArray("1|a\r2|\x80") << 2;
+    QTest::newRow("cut short at the end") << QByteArray("1|\xD0") << 1;
+    QTest::newRow("cut short before ASCII") << QByteArray("\xE2\x82" "a") << 1;
+    QTest::newRow("UTF-16 with its mark") << QByteArray("\xFF\xFE" "1\0|\0a\0", 8) << 1;
+    QTest::newRow("single-byte Cyrillic") << QByteArray("1|ok\n2|\xCD\xEE\xE2\xEE\xF1\xF2\xE8") << 2;
+    QTest::newRow("LF CR counts two lines") << QByteArray("a\n\rb\xC0") << 3;
+    QTest::newRow("after a long ASCII run") << QByteArray("0123456789abcdef\n0123456789\x80") << 2;
+    QTest::newRow("after a NUL still refused") << QByteArray("a\0\n\xFF", 4) << 2;
+}
+
+void tst_LineFile::refusesIllFormedUtf8()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, line);
+    ProgramDir dir;
+    dir.write("bad.txt", bytes);
+    LineList list;
+    try {
+        LineFile::load(dir.path("bad.txt"), list);
+        QFAIL("ill-formed input was accepted");
+    } catch (const run::RunError &e) {
+        QCOMPARE(e.message(), LineFile::notUtf8Failure(dir.path("bad.txt"), line));
+        QVERIFY(e.message().contains(QDir::toNativeSeparators(dir.path("bad.txt"))));
+        QVERIFY(e.message().endsWith(QStringLiteral(u"строке %1").arg(line)));
+    }
+}
+
+void tst_LineFile::refusalLeavesListAsItWas()
+{
+    ProgramDir dir;
+    dir.write("bad.txt", "1|a\n\xFF");
+    LineList list;
+    list.append(u"kept");
+    QVERIFY_THROWS_EXCEPTION(run::RunError, LineFile::load(dir.path("bad.txt"), list));
+    QCOMPARE(linesOf(list), QStringList{"kept"});
+}
+
+void tst_LineFile::missingFileIsOpenFailure()
+{
+    ProgramDir dir;
+    LineList list;
+    QDir::setCurrent(dir.dir());
+    try {
+        LineFile::load(QStringLiteral("absent.txt"), list); // relative: resolved against the current directory
+        QFAIL("a missing file loaded");
+    } catch (const run::RunError &e) {
+        QCOMPARE(e.message(), QStringLiteral("Cannot open file \"%1\". No such file or directory")
+                                  .arg(QDir::toNativeSeparators(QFileInfo(dir.path("absent.txt")).absoluteFilePath())));
+    }
+}
+
+void tst_LineFile::splitsFields_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("rest");
+    QTest::newRow("plain") << "10|News" << "10" << "News";
+    QTest::newRow("further separators stay") << "30|A|B" << "30" << "A|B";
+    QTest::newRow("no separator") << "News" << "" << "News";
+    QTest::newRow("leading separator") << "|News" << "" << "News";
+    QTest::newRow("trailing separator") << "10|" << "10" << "";
+    QTest::newRow("empty line") << "" << "" << "";
+    QTest::newRow("blanks stay") << " 10 | News " << " 10 " << " News ";
+}
+
+void tst_LineFile::splitsFields()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, field);
+    QFETCH(QString, rest);
+    const LineFile::Split split = LineFile::splitField(line);
+    QCOMPARE(split.field.toString(), field);
+    QCOMPARE(split.rest.toString(), rest);
+}
+
+void tst_LineFile::savesWithSignature_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("no lines") << QStringList() << QByteArray("\xEF\xBB\xBF");
+    QTest::newRow("one line") << QStringList{"1|a"} << QByteArray("\xEF\xBB\xBF" "1|a\r\n");
+    QTest::newRow("empty line kept") << QStringList{"", "x"} << QByteArray("\xEF\xBB\xBF\r\nx\r\n");
+    QTest::newRow("Cyrillic") << QStringList{QString::fromUtf16(u"1|Ж")} << QByteArray("\xEF\xBB\xBF" "1|\xD0\x96\r\n");
+}
+
+void tst_LineFile::savesWithSignature()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QByteArray, bytes);
+    ProgramDir dir;
+    dir.write("1.txt", QByteArray(100, 'z')); // replaced, not appended to
+    LineList list;
+    for (const QString &l : lines)
+        list.append(l);
+    LineFile::saveWithSignature(list, dir.path("1.txt"));
+    QCOMPARE(dir.read("1.txt"), bytes);
+}
+
+void tst_LineFile::saveIntoDirectoryIsCreateFailure()
+{
+    ProgramDir dir;
+    QVERIFY(QDir(dir.dir()).mkdir("1.txt"));
+    LineList list;
+    try {
+        LineFile::saveWithSignature(list, dir.path("1.txt"));
+        QFAIL("saved over a directory");
+    } catch (const run::RunError &e) {
+        QVERIFY2(e.message().startsWith(QStringLiteral("Cannot create file \"%1\". ")
+                                            .arg(QDir::toNativeSeparators(dir.path("1.txt")))),
+                 qPrintable(e.message()));
+        QVERIFY(!e.message().endsWith(u'.'));
+    }
+}
+
+void tst_LineFile::existenceCheck_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("empty name") << "" << false;
+    QTest::newRow("file") << "file.txt" << true;
+    QTest::newRow("missing") << "nothing.txt" << false;
+    QTest::newRow("directory") << "folder" << false;
+    QTest::newRow("under a missing directory") << "none/file.txt" << false;
+    QTest::newRow("link to a file") << "link-file" << true;
+    QTest::newRow("dangling link") << "link-dangling" << true;
+    QTest::newRow("link to a directory") << "link-folder" << false;
+}
+
+void tst_LineFile::existenceCheck()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, exists);
+    ProgramDir dir;
+    dir.write("file.txt", "1|a");
+    QVERIFY(QDir(dir.dir()).mkdir("folder"));
+    QVERIFY(QFile::link(dir.path("file.txt"), dir.path("link-file")));
+    QVERIFY(QFile::link(dir.path("gone.txt"), dir.path("link-dangling")));
+    QVERIFY(QFile::link(dir.path("folder"), dir.path("link-folder")));
+    QCOMPARE(LineFile::exists(name.isEmpty() ? name : dir.path(name)), exists);
+}
+
+void tst_LineFile::identifierCheck_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("digits") << "10" << true;
+    QTest::newRow("signs") << "-7" << true;
+    QTest::newRow("plus and leading zeros") << "+007" << true;
+    QTest::newRow("blanks and tabs around") << " \t12\t " << true;
+    QTest::newRow("blank after sign") << "- 5" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("only blanks") << "  " << false;
+    QTest::newRow("only a sign") << "-" << false;
+    QTest::newRow("two signs") << "--5" << false;
+    QTest::newRow("blank inside digits") << "1 2" << false;
+    QTest::newRow("value list smuggled") << "2,'x'),(3" << false;
+    QTest::newRow("subquery") << "(SELECT 1)" << false;
+    QTest::newRow("comment") << "1--" << false;
+    QTest::newRow("parameter marker") << ":id" << false;
+    QTest::newRow("hex") << "0x10" << false;
+    QTest::newRow("decimal point") << "1.5" << false;
+    QTest::newRow("exponent") << "1e3" << false;
+    QTest::newRow("non-ASCII digits") << QString::fromUtf16(u"١٢") << false;
+    QTest::newRow("NBSP around") << QString::fromUtf16(u"\u00A01") << false;
+    QTest::newRow("signature before digits") << QChar(0xFEFF) + QStringLiteral("1") << false;
+}
+
+void tst_LineFile::identifierCheck()
+{
+    QFETCH(QString, field);
+    QFETCH(bool, accepted);
+    QCOMPARE(run::isPlainInteger(field), accepted);
+}
+
+QTEST_GUILESS_MAIN(tst_LineFile)
+#include "tst_LineFile.moc"
