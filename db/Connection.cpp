@@ -89,8 +89,8 @@ void Connection::setConnectionString(const QString &text)
 namespace {
 
 // keyword=value pairs separated by ";". A directory may itself hold ";" or
-// "=", so a piece that does not start with a known keyword belongs to the
-// value before it.
+// "=", so a piece that does not start with a known keyword, or repeats one
+// already seen, belongs to the value before it.
 QString valueOf(const QString &connectionString, QStringView wanted)
 {
     static const char *const keywords[] = {"provider", "data source", "persist security info", "user id",
@@ -98,6 +98,7 @@ QString valueOf(const QString &connectionString, QStringView wanted)
     QString found;
     bool inWanted = false;
     bool any = false;
+    QStringList seen;
     const QStringList pieces = connectionString.split(u';');
     for (const QString &piece : pieces) {
         const qsizetype eq = piece.indexOf(u'=');
@@ -106,7 +107,8 @@ QString valueOf(const QString &connectionString, QStringView wanted)
             const QString key = piece.left(eq).trimmed().toLower();
             for (const char *k : keywords)
                 known = known || key == QLatin1String(k);
-            if (known) {
+            if (known && !seen.contains(key)) {
+                seen.append(key);
                 inWanted = key.compare(wanted, Qt::CaseInsensitive) == 0;
                 if (inWanted) {
                     found = piece.mid(eq + 1);
