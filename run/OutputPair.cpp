@@ -103,8 +103,8 @@ void OutputPair::checkReplaceable(int index) const
     if (info.isDir())
         throw RunError(LineFile::createFailure(output, qt_error_string(EISDIR)));
     // A rename would replace even a read-only file; the user marked it so to keep it.
-    constexpr QFile::Permissions anyWrite =
-        QFile::WriteOwner | QFile::WriteUser | QFile::WriteGroup | QFile::WriteOther;
+    // The mode bits, not the caller's access: an administrator could write anything.
+    constexpr QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
     if (!(info.permissions() & anyWrite))
         throw RunError(LineFile::createFailure(output, qt_error_string(EACCES)));
     QFile probe(info.filePath());

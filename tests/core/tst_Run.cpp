@@ -1,0 +1,345 @@
+#include "ProgramDir.h"
+#include "RecordingHost.h"
+
+#include <db/DbError.h>
+#include <db/Session.h>
+#include <run/ReindexRun.h>
+#include <run/RunError.h>
+
+#include <QTest>
+
+using run::ReindexRun;
+
+namespace {
+
+const QByteArray sectionsExample = "10|News\r\n20|Help\r\n";
+const QByteArray forumsExample = "5|20|FAQ\r\n6|99|Old\r\n";
+const QByteArray oldSections = "old sections\r\n";
+const QByteArray oldForums = "old forums\r\n";
+
+QString completedMessage()
+{
+    return QStringLiteral(u"message Обработка завершена! | Внимание! | information");
+}
+
+} // namespace
+
+class tst_Run : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void renumbersTheWorkedExample();
+    void reportsProgressAndPumpsWhereTheStepsSay();
+    void readsEachFileNameWhenItIsUsed();
+    void edgeCases_data();
+    void edgeCases();
+    void missingInputChangesNothing_data();
+    void missingInputChangesNothing();
+    void failureLeavesOutputsWhole_data();
+    void failureLeavesOutputsWhole();
+    void irreplaceableOutputIsCreateFailure_data();
+    void irreplaceableOutputIsCreateFailure();
+    void replacesTheVeryFileThatWasRead();
+
+private:
+    QStringList rows(const char *table, const char *columns);
+    QString runExpectingFailure();
+
+    std::unique_ptr<ProgramDir> dir_;
+    std::unique_ptr<db::Session> session_;
+    RecordingHost host_;
+};
+
+void tst_Run::init()
+{
+    dir_ = std::make_unique<ProgramDir>();
+    session_ = std::make_unique<db::Session>();
+    session_->open(dir_->dir());
+    host_ = RecordingHost();
+    host_.directory = dir_->dir();
+    host_.sections = dir_->path("sections.txt");
+    host_.forums = dir_->path("forums.txt");
+}
+
+void tst_Run::cleanup()
+{
+    session_.reset();
+    dir_.reset();
+}
+
+QStringList tst_Run::rows(const char *table, const char *columns)
+{
+    db::Query &q = session_->qTempEx;
+    q.setSql(QStringLiteral("SELECT * FROM %1 ORDER BY id").arg(QLatin1String(table)));
+    q.open();
+    QStringList out;
+    const QStringList names = QString::fromLatin1(columns).split(u',');
+    for (q.first(); !q.eof(); q.next()) {
+        QStringList values;
+        for (const QString &n : names)
+            values << q.fieldAsString(n);
+        out << values.join(u'|');
+    }
+    return out;
+}
+
+QString tst_Run::runExpectingFailure()
+{
+    try {
+        ReindexRun(host_, *session_).run();
+    } catch (const run::RunError &e) {
+        return e.message();
+    } catch (const db::DbError &e) {
+        return e.message();
+    }
+    return QStringLiteral("<completed>");
+}
+
+void tst_Run::renumbersTheWorkedExample()
+{
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    QCOMPARE(ReindexRun(host_, *session_).run(), ReindexRun::Outcome::Completed);
+    QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
+    QCOMPARE(dir_->read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
+    QCOMPARE(rows("Razdel_table", "old_id,str_value"), (QStringList{"10|News", "20|Help"}));
+    QCOMPARE(rows("Forum_table", "old_id,podrazdel_id,new_id,str_value"), (QStringList{"5|20|2|FAQ", "6|99|0|Old"}));
+    // Intermediates deleted, and nothing temporary left behind.
+    QStringList entries = dir_->entries();
+    entries.removeIf([](const QString &e) { return e.startsWith(QLatin1String("Database.mdb")); });
+    QCOMPARE(entries, (QStringList{"forum.txt", "forums.txt", "fr_fr.txt", "sections.txt"}));
+    QCOMPARE(host_.events.mid(host_.events.size() - 3),
+             (QStringList{completedMessage(), "enable 1", "overall 0"}));
+}
+
+void tst_Run::reportsProgressAndPumpsWhereTheStepsSay()
+{
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    ReindexRun(host_, *session_).run();
+    const QStringList expected = {
+        "enable 0", "pos 0", "overall 0", "busy 1",
+        // section import
+        "max 2", "step", "pump", "step", "pump", "overall+", "pos 0", "pump",
+        // forum import
+        "max 2", "step", "pump", "step", "pump", "overall+", "pos 0", "pump",
+        // renumbering: section 10 has no forum, section 20 one
+        "max 2", "step", "pump", "pump", "step", "pump", "overall+", "pos 0", "pump",
+        // forum export
+        "max 2", "step", "pump", "step", "pump", "overall+", "pos 0", "pump", "max 4", "pump",
+        // final copy
+        "step", "pump", "step", "pump", "step", "pump", "step", "pump", "overall+", "pos 0", "pump",
+        "busy 0", completedMessage(), "enable 1", "overall 0"};
+    QCOMPARE(host_.events, expected);
+}
+
+void tst_Run::readsEachFileNameWhenItIsUsed()
+{
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    dir_->write("other.txt", "8|10|Swapped\r\n");
+    // A change to the forum field during the section import takes effect.
+    host_.onPump = [&](int pump) {
+        if (pump == 0)
+            host_.forums = dir_->path("other.txt");
+    };
+    ReindexRun(host_, *session_).run();
+    QCOMPARE(dir_->read("forum.txt"), QByteArray("8|1|Swapped\r\n"));
+}
+
+void tst_Run::edgeCases_data()
+{
+    QTest::addColumn<QByteArray>("sections");
+    QTest::addColumn<QByteArray>("forums");
+    QTest::addColumn<QByteArray>("sectionsOut");
+    QTest::addColumn<QByteArray>("forumsOut");
+    QTest::newRow("text keeps further separators") << QByteArray("30|A|B\r\n") << QByteArray("1|30|x|y|z\r\n")
+                                                   << QByteArray("1|A|B\r\n") << QByteArray("1|1|x|y|z\r\n");
+    QTest::newRow("quotes, colons and markers stay text")
+        << QByteArray("1|O'Hara\r\n2|\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xB0: :id \"q\" `b` a::b ''\r\n")
+        << QByteArray("7|2|it's :x\r\n")
+        << QByteArray("1|O'Hara\r\n2|\xD0\xA2\xD0\xB5\xD0\xBC\xD0\xB0: :id \"q\" `b` a::b ''\r\n")
+        << QByteArray("7|2|it's :x\r\n");
+    QTest::newRow("repeated section identifier: the later number")
+        << QByteArray("5|A\r\n6|B\r\n5|C\r\n") << QByteArray("1|5|f\r\n2|6|g\r\n")
+        << QByteArray("1|A\r\n2|B\r\n3|C\r\n") << QByteArray("1|3|f\r\n2|2|g\r\n");
+    QTest::newRow("empty section list") << QByteArray() << QByteArray("1|5|f\r\n") << QByteArray()
+                                        << QByteArray("1|0|f\r\n");
+    QTest::newRow("both lists empty") << QByteArray("\xEF\xBB\xBF") << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("identifiers come back as plain integers")
+        << QByteArray(" +007 |x\r\n") << QByteArray("-0012\t|\t7|y\r\n0|-0|z\r\n") << QByteArray("1|x\r\n")
+        << QByteArray("-12|1|y\r\n0|0|z\r\n");
+    QTest::newRow("empty texts, lone CR and LF breaks") << QByteArray("1|\r2|\n") << QByteArray("3|2|")
+                                                        << QByteArray("1|\r\n2|\r\n") << QByteArray("3|2|\r\n");
+    QTest::newRow("a second signature is part of the text")
+        << QByteArray("1|\xEF\xBB\xBFx\r\n") << QByteArray() << QByteArray("1|\xEF\xBB\xBFx\r\n") << QByteArray();
+}
+
+void tst_Run::edgeCases()
+{
+    QFETCH(QByteArray, sections);
+    QFETCH(QByteArray, forums);
+    QFETCH(QByteArray, sectionsOut);
+    QFETCH(QByteArray, forumsOut);
+    dir_->write("sections.txt", sections);
+    dir_->write("forums.txt", forums);
+    QCOMPARE(ReindexRun(host_, *session_).run(), ReindexRun::Outcome::Completed);
+    QCOMPARE(dir_->read("fr_fr.txt"), sectionsOut);
+    QCOMPARE(dir_->read("forum.txt"), forumsOut);
+    QCOMPARE(host_.overallPosition, 0);
+    QCOMPARE(host_.events.count("overall+"), 5);
+}
+
+void tst_Run::missingInputChangesNothing_data()
+{
+    QTest::addColumn<QString>("sectionsName");
+    QTest::addColumn<QString>("forumsName");
+    QTest::addColumn<QString>("message");
+    const QString sectionsMessage = QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!");
+    const QString forumsMessage = QStringLiteral(u"Указан несуществующий файл \"forum.txt\"!");
+    QTest::newRow("empty sections name") << "" << "forums.txt" << sectionsMessage;
+    QTest::newRow("sections name is a folder") << "folder" << "forums.txt" << sectionsMessage;
+    QTest::newRow("both missing: the first is told") << "none.txt" << "none.txt" << sectionsMessage;
+    QTest::newRow("forums missing") << "sections.txt" << "none.txt" << forumsMessage;
+    QTest::newRow("forums name empty") << "sections.txt" << "" << forumsMessage;
+}
+
+void tst_Run::missingInputChangesNothing()
+{
+    QFETCH(QString, sectionsName);
+    QFETCH(QString, forumsName);
+    QFETCH(QString, message);
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    ReindexRun(host_, *session_).run(); // a previous run's rows and outputs
+    QVERIFY(QDir(dir_->dir()).mkdir("folder"));
+    const QStringList tables = rows("Forum_table", "old_id,new_id");
+    const QByteArray outputs = dir_->read("fr_fr.txt") + dir_->read("forum.txt");
+
+    RecordingHost host;
+    host.directory = dir_->dir();
+    host.sections = sectionsName.isEmpty() ? sectionsName : dir_->path(sectionsName);
+    host.forums = forumsName.isEmpty() ? forumsName : dir_->path(forumsName);
+    const auto outcome = ReindexRun(host, *session_).run();
+    QVERIFY(outcome != ReindexRun::Outcome::Completed);
+    QCOMPARE(host.events, QStringList{QStringLiteral(u"message %1 | Внимание! | warning").arg(message)});
+    QCOMPARE(rows("Forum_table", "old_id,new_id"), tables);
+    QCOMPARE(dir_->read("fr_fr.txt") + dir_->read("forum.txt"), outputs);
+}
+
+void tst_Run::failureLeavesOutputsWhole_data()
+{
+    QTest::addColumn<QByteArray>("sections");
+    QTest::addColumn<QByteArray>("forums");
+    QTest::addColumn<QString>("message"); // %1 is the full path of the input named in it
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QStringList>("sectionRows");
+    QTest::addColumn<int>("forumRows");
+
+    QTest::newRow("a value list smuggled into a section line")
+        << QByteArray("1|a\r\n2,'x'),(3|B\r\n") << forumsExample
+        << QStringLiteral(u"Файл \"%1\", строка 2: идентификатор \"2,'x'),(3\" не является целым числом")
+        << "sections.txt" << QStringList{"1|a"} << 0;
+    QTest::newRow("an empty line in the sections") << QByteArray("1|a\r\n2|b\r\n\r\n3|c\r\n") << forumsExample
+        << QStringLiteral(u"Файл \"%1\", строка 3: идентификатор \"\" не является целым числом")
+        << "sections.txt" << QStringList{"1|a", "2|b"} << 0;
+    QTest::newRow("a forum line with one separator") << QByteArray("1|a\r\n") << QByteArray("5|1|ok\r\n6|only\r\n")
+        << QStringLiteral(u"Файл \"%1\", строка 2: идентификатор раздела \"\" не является целым числом")
+        << "forums.txt" << QStringList{"1|a"} << 1;
+    QTest::newRow("a statement in a forum's section field")
+        << QByteArray("1|a\r\n") << QByteArray("5|1);DELETE FROM Razdel_table;--|x\r\n")
+        << QStringLiteral(u"Файл \"%1\", строка 1: идентификатор раздела \"1);DELETE FROM Razdel_table;--\" не является целым числом")
+        << "forums.txt" << QStringList{"1|a"} << 0;
+    QTest::newRow("sections not UTF-8") << QByteArray("1|\xCD\xEE\xE2\xEE\xF1\xF2\xE8\r\n") << forumsExample
+        << QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке 1")
+        << "sections.txt" << QStringList() << 0;
+    QTest::newRow("forums in UTF-16") << sectionsExample << QByteArray("\xFF\xFE" "5\0|\0", 6)
+        << QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке 1")
+        << "forums.txt" << QStringList{"10|News", "20|Help"} << 0;
+    QTest::newRow("an identifier beyond 32 bits") << QByteArray("1|a\r\n2|b\r\n4294967296|c\r\n") << forumsExample
+        << QStringLiteral("CHECK constraint failed: old_id BETWEEN -2147483648 AND 2147483647")
+        << "" << QStringList{"1|a", "2|b"} << 0;
+}
+
+// Whatever fails, the previous fr_fr.txt and forum.txt stay byte for byte,
+// the lines before the failing one are in the tables, and nothing temporary
+// is left behind.
+void tst_Run::failureLeavesOutputsWhole()
+{
+    QFETCH(QByteArray, sections);
+    QFETCH(QByteArray, forums);
+    QFETCH(QString, message);
+    QFETCH(QString, input);
+    QFETCH(QStringList, sectionRows);
+    QFETCH(int, forumRows);
+    dir_->write("sections.txt", sections);
+    dir_->write("forums.txt", forums);
+    dir_->write("fr_fr.txt", oldSections);
+    dir_->write("forum.txt", oldForums);
+    const QString expected = input.isEmpty() ? message : message.arg(QDir::toNativeSeparators(dir_->path(input)));
+    QCOMPARE(runExpectingFailure(), expected);
+    QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
+    QCOMPARE(dir_->read("forum.txt"), oldForums);
+    QCOMPARE(rows("Razdel_table", "old_id,str_value"), sectionRows);
+    QCOMPARE(rows("Forum_table", "old_id").size(), forumRows);
+    QVERIFY(!host_.events.contains(QStringLiteral("enable 1")));
+    for (const QString &e : dir_->entries())
+        QVERIFY2(!e.endsWith(QLatin1String(".tmp")), qPrintable(e));
+}
+
+void tst_Run::irreplaceableOutputIsCreateFailure_data()
+{
+    QTest::addColumn<QString>("blocked");
+    QTest::addColumn<bool>("asFolder");
+    QTest::newRow("read-only fr_fr.txt") << "fr_fr.txt" << false;
+    QTest::newRow("read-only forum.txt") << "forum.txt" << false;
+    QTest::newRow("a folder named forum.txt") << "forum.txt" << true;
+}
+
+// An output that cannot be replaced ends the run with the create failure
+// naming it; the intermediates stay, and neither output changes, not even the
+// one that could have been replaced.
+void tst_Run::irreplaceableOutputIsCreateFailure()
+{
+    QFETCH(QString, blocked);
+    QFETCH(bool, asFolder);
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    dir_->write("fr_fr.txt", oldSections);
+    dir_->write("forum.txt", oldForums);
+    if (asFolder) {
+        QVERIFY(QFile::remove(dir_->path(blocked)));
+        QVERIFY(QDir(dir_->dir()).mkdir(blocked));
+    } else {
+        QVERIFY(QFile::setPermissions(dir_->path(blocked), QFile::ReadOwner | QFile::ReadUser | QFile::ReadGroup));
+    }
+    const QString message = runExpectingFailure();
+    const QString reason = asFolder ? QStringLiteral("Is a directory") : QStringLiteral("Permission denied");
+    QCOMPARE(message, QStringLiteral("Cannot create file \"%1\". %2").arg(QDir::toNativeSeparators(dir_->path(blocked)), reason));
+    QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
+    if (!asFolder)
+        QCOMPARE(dir_->read("forum.txt"), oldForums);
+    QCOMPARE(dir_->read("1.txt"), QByteArray("\xEF\xBB\xBF" "1|News\r\n2|Help\r\n"));
+    QCOMPARE(dir_->read("2.txt"), QByteArray("\xEF\xBB\xBF" "5|2|FAQ\r\n6|0|Old\r\n"));
+    for (const QString &e : dir_->entries())
+        QVERIFY2(!e.endsWith(QLatin1String(".tmp")), qPrintable(e));
+    QFile::setPermissions(dir_->path(blocked), QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void tst_Run::replacesTheVeryFileThatWasRead()
+{
+    dir_->write("fr_fr.txt", sectionsExample);
+    dir_->write("forum.txt", forumsExample);
+    host_.sections = dir_->path("fr_fr.txt");
+    host_.forums = dir_->path("forum.txt");
+    ReindexRun(host_, *session_).run();
+    QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
+    QCOMPARE(dir_->read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_Run)
+#include "tst_Run.moc"
