@@ -1,0 +1,95 @@
+#include "ProgramDir.h"
+
+#include <QProcess>
+#include <QTest>
+
+// The headless twin as a script sees it: exit codes, stdout and stderr.
+class tst_Cli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answers_data();
+    void answers();
+    void usesItsOwnFolderWhateverTheCurrentDirectory();
+};
+
+void tst_Cli::answers_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // %D: the program folder
+    QTest::addColumn<bool>("withDatabase");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("completed") << QStringList{"%D/s.txt", "%D/f.txt"} << true << 0
+                               << QStringLiteral(u"Обработка завершена!\n") << QString();
+    QTest::newRow("sections missing") << QStringList{"%D/none.txt", "%D/f.txt"} << true << 3 << QString()
+                                      << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n");
+    QTest::newRow("forums missing") << QStringList{"%D/s.txt", "%D"} << true << 3 << QString()
+                                    << QStringLiteral(u"Указан несуществующий файл \"forum.txt\"!\n");
+    QTest::newRow("run fails: report text with its full stop")
+        << QStringList{"%D/bad.txt", "%D/f.txt"} << true << 1 << QString()
+        << QStringLiteral(u"Файл \"%D/bad.txt\", строка 1: идентификатор \"x\" не является целым числом.\n");
+    QTest::newRow("no database") << QStringList{"%D/s.txt", "%D/f.txt"} << false << 4 << QString()
+                                 << QStringLiteral(u"Ошибка соединения с базой данных!\nunable to open database file\n");
+    QTest::newRow("one file only") << QStringList{"%D/s.txt"} << true << 2 << QString()
+                                   << QStringLiteral("reindex-cli: expected two files, SECTIONS and FORUMS\n"
+                                                     "Try 'reindex-cli --help'.\n");
+    QTest::newRow("unknown option") << QStringList{"--fast", "a", "b"} << true << 2 << QString()
+                                    << QStringLiteral("reindex-cli: unknown option '--fast'\nTry 'reindex-cli --help'.\n");
+    QTest::newRow("version") << QStringList{"--version"} << false << 0 << QStringLiteral("reindex-cli 1.0.0\n") << QString();
+}
+
+void tst_Cli::answers()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, withDatabase);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    ProgramDir dir;
+    QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/reindex-cli"), dir.path("reindex-cli")));
+    if (!withDatabase)
+        QVERIFY(QFile::remove(dir.path("Database.mdb")));
+    dir.write("s.txt", "10|News\r\n20|Help\r\n");
+    dir.write("f.txt", "5|20|FAQ\r\n6|99|Old\r\n");
+    dir.write("bad.txt", "x|y\r\n");
+    const QString folder = QDir(dir.dir()).absolutePath();
+    for (QString &a : arguments)
+        a.replace(QLatin1String("%D"), folder);
+
+    QProcess p;
+    p.start(dir.path("reindex-cli"), arguments);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(QString::fromUtf8(p.readAllStandardError()), QString(err).replace(QLatin1String("%D"), folder));
+    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), out);
+    QCOMPARE(p.exitCode(), exitCode);
+    QCOMPARE(dir.has("forum.txt"), exitCode == 0 && !arguments.contains("--version"));
+}
+
+void tst_Cli::usesItsOwnFolderWhateverTheCurrentDirectory()
+{
+    ProgramDir dir;
+    QTemporaryDir elsewhere;
+    QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/reindex-cli"), dir.path("reindex-cli")));
+    QFile s(elsewhere.filePath("s.txt"));
+    QVERIFY(s.open(QIODevice::WriteOnly));
+    s.write("1|a\r\n");
+    s.close();
+    QFile f(elsewhere.filePath("f.txt"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("7|1|b\r\n");
+    f.close();
+    QProcess p;
+    p.setWorkingDirectory(elsewhere.path());
+    p.start(dir.path("reindex-cli"), {"s.txt", "f.txt"}); // relative names: the current directory
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(dir.read("fr_fr.txt"), QByteArray("1|a\r\n"));
+    QCOMPARE(dir.read("forum.txt"), QByteArray("7|1|b\r\n"));
+    QVERIFY(!QFile::exists(elsewhere.filePath("fr_fr.txt")));
+}
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_Cli.moc"
