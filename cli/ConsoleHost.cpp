@@ -15,7 +15,9 @@ ConsoleHost::~ConsoleHost()
 
 void ConsoleHost::setOperationMaximum(int maximum)
 {
+    // A new maximum starts a phase: show it at once.
     operationMaximum_ = maximum;
+    redraw(true);
 }
 
 void ConsoleHost::setOperationPosition(int position)
@@ -38,7 +40,6 @@ void ConsoleHost::stepOverall()
 {
     if (overallPosition_ < 5)
         ++overallPosition_;
-    redraw(true);
 }
 
 void ConsoleHost::showMessage(const QString &text, const QString &, run::MessageIcon icon)
