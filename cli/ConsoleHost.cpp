@@ -6,6 +6,9 @@ ConsoleHost::ConsoleHost(QString sections, QString forums, QString programDirect
     : sections_(std::move(sections)), forums_(std::move(forums)), programDirectory_(std::move(programDirectory)),
       showProgress_(showProgress)
 {
+    // For measuring: the time at the end of each phase, on stderr.
+    phaseTimes_ = qEnvironmentVariableIsSet("REINDEX_PHASE_TIMES");
+    sinceStart_.start();
 }
 
 ConsoleHost::~ConsoleHost()
@@ -40,6 +43,8 @@ void ConsoleHost::stepOverall()
 {
     if (overallPosition_ < 5)
         ++overallPosition_;
+    if (phaseTimes_)
+        std::fprintf(stderr, "phase %d done at %.3f s\n", overallPosition_, double(sinceStart_.nsecsElapsed()) / 1e9);
 }
 
 void ConsoleHost::showMessage(const QString &text, const QString &, run::MessageIcon icon)

@@ -46,4 +46,6 @@ private:
     int overallPosition_ = 0;
     unsigned pumpsSinceCheck_ = 0;
     QElapsedTimer sinceRedraw_;
+    QElapsedTimer sinceStart_;
+    bool phaseTimes_ = false;
 };

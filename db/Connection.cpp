@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
+
 namespace db {
 
 namespace {
@@ -181,6 +183,7 @@ void Connection::close()
         SqliteDatabase &db;
         ~Closer() { db.reset(); }
     } closer{db_};
+    releaseShapes();
     commit();
 }
 
@@ -238,7 +241,7 @@ namespace {
 
 // Compiles a command text as exactly one statement: anything but white space
 // after it is refused, so an input line can never smuggle in a second one.
-SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &error)
+SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &error, int parameters = 0)
 {
     sqlite3_stmt *raw = nullptr;
     const char *tail = nullptr;
@@ -258,7 +261,7 @@ SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &
         error = QStringLiteral("Characters found after end of SQL statement");
         return SqliteStatement();
     }
-    if (sqlite3_bind_parameter_count(stmt.handle()) > 0) {
+    if (sqlite3_bind_parameter_count(stmt.handle()) != parameters) {
         rc = SQLITE_RANGE;
         error = QStringLiteral("No value given for one or more required parameters");
         return SqliteStatement();
@@ -268,23 +271,104 @@ SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &
 
 } // namespace
 
+sqlite3_stmt *Connection::boundShape(const QByteArray &sql, bool forQuery, bool &readOnly)
+{
+    if (!shape_.parse(sql) || shape_.literals().empty())
+        return nullptr;
+    auto it = shapes_.find(shape_.shape());
+    if (it == shapes_.end()) {
+        // Few shapes ever occur; a runaway variety only costs recompiling.
+        if (shapes_.size() >= 64)
+            shapes_.clear();
+        Shaped shaped;
+        int rc = SQLITE_OK;
+        QString ignored;
+        shaped.statement = compileOne(db_.handle(), shape_.shape(), rc, ignored, int(shape_.literals().size()));
+        if (shaped.statement) {
+            sqlite3_stmt *st = shaped.statement.handle();
+            shaped.usable = true;
+            shaped.readOnly = sqlite3_stmt_readonly(st) != 0;
+            // A literal in the result columns would lend its text to a column's
+            // name; such statements keep their literals.
+            shaped.namesOk = true;
+            for (int c = 0; c < sqlite3_column_count(st); ++c) {
+                if (std::strchr(sqlite3_column_name(st, c), '?'))
+                    shaped.namesOk = false;
+            }
+        }
+        it = shapes_.emplace(shape_.shape(), std::move(shaped)).first;
+    }
+    Shaped &shaped = it->second;
+    if (!shaped.usable || (forQuery && !shaped.namesOk))
+        return nullptr;
+    sqlite3_stmt *st = shaped.statement.handle();
+    int index = 1;
+    for (const StatementShape::Literal &l : shape_.literals()) {
+        if (l.kind == StatementShape::Literal::Kind::Integer)
+            sqlite3_bind_int64(st, index, l.integer);
+        else
+            sqlite3_bind_text(st, index, shape_.text(l), int(l.length), SQLITE_STATIC);
+        ++index;
+    }
+    readOnly = shaped.readOnly;
+    ++shapedRuns_;
+    return st;
+}
+
+void Connection::releaseShapes() noexcept
+{
+    shapes_.clear();
+}
+
+namespace {
+
+// Puts a reused statement back for its next use, whatever happened.
+struct ResetOnExit
+{
+    sqlite3_stmt *statement;
+    ~ResetOnExit()
+    {
+        if (statement) {
+            sqlite3_reset(statement);
+            sqlite3_clear_bindings(statement);
+        }
+    }
+};
+
+} // namespace
+
 void Connection::execute(const QString &commandText)
 {
     if (!isOpen())
         open();
-    int rc = SQLITE_OK;
+    const QByteArray sql = translate(commandText);
+    bool readOnly = false;
+    SqliteStatement own;
+    sqlite3_stmt *st = boundShape(sql, false, readOnly);
+    ResetOnExit reset{st};
     QString error;
-    SqliteStatement stmt = compileOne(db_.handle(), translate(commandText), rc, error);
-    if (!stmt)
-        fail(rc, error);
-    if (!sqlite3_stmt_readonly(stmt.handle()))
+    int rc = SQLITE_OK;
+    if (!st) {
+        own = compileOne(db_.handle(), sql, rc, error);
+        if (!own)
+            fail(rc, error);
+        st = own.handle();
+        readOnly = sqlite3_stmt_readonly(st) != 0;
+    }
+    if (!readOnly)
         beginGroup();
     do {
-        rc = sqlite3_step(stmt.handle());
+        rc = sqlite3_step(st);
     } while (rc == SQLITE_ROW);
     if (rc != SQLITE_DONE) {
         error = db_.lastError();
-        stmt = SqliteStatement(); // finalized before the commit that precedes the failure
+        // Finalized or reset before the commit that precedes the failure.
+        own = SqliteStatement();
+        if (reset.statement) {
+            sqlite3_reset(reset.statement);
+            sqlite3_clear_bindings(reset.statement);
+            reset.statement = nullptr;
+        }
         fail(rc, error);
     }
     commitIfDue();
@@ -295,17 +379,31 @@ void Connection::query(const QString &commandText, ResultSet &result)
     result.clear();
     if (!isOpen())
         open();
-    int rc = SQLITE_OK;
+    const QByteArray sql = translate(commandText);
+    bool readOnly = false;
+    SqliteStatement own;
+    sqlite3_stmt *st = boundShape(sql, true, readOnly);
+    ResetOnExit reset{st};
     QString error;
-    SqliteStatement stmt = compileOne(db_.handle(), translate(commandText), rc, error);
-    if (!stmt)
-        fail(rc, error);
-    if (!sqlite3_stmt_readonly(stmt.handle()))
+    int rc = SQLITE_OK;
+    if (!st) {
+        own = compileOne(db_.handle(), sql, rc, error);
+        if (!own)
+            fail(rc, error);
+        st = own.handle();
+        readOnly = sqlite3_stmt_readonly(st) != 0;
+    }
+    if (!readOnly)
         beginGroup();
-    rc = result.fetchAll(stmt.handle(), sqlite3_step(stmt.handle()));
+    rc = result.fetchAll(st, sqlite3_step(st));
     if (rc != SQLITE_DONE) {
         error = db_.lastError();
-        stmt = SqliteStatement();
+        own = SqliteStatement();
+        if (reset.statement) {
+            sqlite3_reset(reset.statement);
+            sqlite3_clear_bindings(reset.statement);
+            reset.statement = nullptr;
+        }
         result.clear();
         fail(rc, error);
     }

@@ -2,10 +2,14 @@
 
 #include "ResultSet.h"
 #include "SqliteDatabase.h"
+#include "SqliteStatement.h"
+#include "StatementShape.h"
 
 #include <QString>
 
 #include <chrono>
+#include <memory>
+#include <unordered_map>
 
 namespace db {
 
@@ -50,7 +54,26 @@ public:
     void commit();
     void setCommitInterval(std::chrono::milliseconds interval) { commitInterval_ = interval; }
 
+    // How many statements ran on a compiled shape (for measuring).
+    qint64 shapedRuns() const noexcept { return shapedRuns_; }
+
 private:
+    struct ByteArrayHash
+    {
+        std::size_t operator()(const QByteArray &b) const noexcept { return qHash(b); }
+    };
+    // A compiled shape, or none when the shape does not compile (the text
+    // then goes to the engine as it stands, which reports its own failure).
+    struct Shaped
+    {
+        SqliteStatement statement;
+        bool usable = false;
+        bool readOnly = false;
+        bool namesOk = false;
+    };
+
+    sqlite3_stmt *boundShape(const QByteArray &sql, bool forQuery, bool &readOnly);
+    void releaseShapes() noexcept;
     [[noreturn]] void fail(int rc, const QString &text);
     void beginGroup();
     void commitIfDue();
@@ -62,6 +85,9 @@ private:
     bool inGroup_ = false;
     std::chrono::steady_clock::time_point groupStart_;
     std::chrono::milliseconds commitInterval_{2000};
+    StatementShape shape_;
+    std::unordered_map<QByteArray, Shaped, ByteArrayHash> shapes_;
+    qint64 shapedRuns_ = 0;
 };
 
 } // namespace db

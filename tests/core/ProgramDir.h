@@ -7,14 +7,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// A throw-away program directory holding a fresh copy of the built database.
+// A throw-away program directory holding a fresh copy of the empty database.
 class ProgramDir
 {
 public:
     ProgramDir()
     {
         QVERIFY2(dir_.isValid(), "no temporary directory");
-        QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/Database.mdb"), path(QStringLiteral("Database.mdb"))));
+        QVERIFY(QFile::copy(QStringLiteral(REINDEX_TEST_DATABASE), path(QStringLiteral("Database.mdb"))));
         QFile::setPermissions(path(QStringLiteral("Database.mdb")),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <cstdint>
+#include <vector>
+
+namespace db {
+
+// A statement text taken apart into its shape (the text with every literal
+// that can safely be bound replaced by "?") and the literals' values, so that
+// statements differing only in their literals share one compiled statement.
+class StatementShape
+{
+public:
+    struct Literal
+    {
+        enum class Kind { Integer, Text } kind;
+        std::int64_t integer = 0;
+        qsizetype offset = 0; // text: into texts()
+        qsizetype length = 0;
+    };
+
+    // False when the text holds anything the scan does not take apart with
+    // certainty (parameters of its own, unknown quoting, and the like): such
+    // a text goes to the engine as it stands.
+    bool parse(QByteArrayView sql);
+
+    const QByteArray &shape() const noexcept { return shape_; }
+    const std::vector<Literal> &literals() const noexcept { return literals_; }
+    const char *text(const Literal &l) const noexcept { return texts_.constData() + l.offset; }
+
+private:
+    QByteArray shape_;
+    QByteArray texts_;
+    std::vector<Literal> literals_;
+};
+
+} // namespace db
