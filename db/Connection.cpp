@@ -66,6 +66,13 @@ bool onlySpace(const char *tail)
 
 } // namespace
 
+std::chrono::milliseconds Connection::envInterval()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("REINDEX_COMMIT_MS", &ok);
+    return std::chrono::milliseconds(ok && ms > 0 ? ms : 2000);
+}
+
 Connection::Connection(QString name) : name_(std::move(name)) {}
 
 Connection::~Connection()

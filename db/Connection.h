@@ -78,13 +78,14 @@ private:
     void beginGroup();
     void commitIfDue();
     void exec(const char *sql);
+    static std::chrono::milliseconds envInterval();
 
     QString name_;
     QString connectionString_;
     SqliteDatabase db_;
     bool inGroup_ = false;
     std::chrono::steady_clock::time_point groupStart_;
-    std::chrono::milliseconds commitInterval_{2000};
+    std::chrono::milliseconds commitInterval_{envInterval()};
     StatementShape shape_;
     std::unordered_map<QByteArray, Shaped, ByteArrayHash> shapes_;
     qint64 shapedRuns_ = 0;

@@ -1,7 +1,7 @@
 #include "ResultSet.h"
 
 #include <QLocale>
-#include <QStringDecoder>
+#include "Utf8Text.h"
 
 #include <sqlite3.h>
 
@@ -79,13 +79,7 @@ QString ResultSet::text(qsizetype row, int column) const
         return locale.toString(d, 'g', 15);
     }
     case CellType::Text: {
-        const QByteArrayView bytes(text_.constData() + cell.value, qsizetype(cell.length));
-        // The plain conversion drops a leading U+FEFF, which is part of the stored text.
-        if (bytes.startsWith("\xEF\xBB\xBF")) {
-            QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
-            return decoder.decode(bytes);
-        }
-        return QString::fromUtf8(bytes);
+        return decodeUtf8(QByteArrayView(text_.constData() + cell.value, qsizetype(cell.length)));
     }
     }
     return QString();

@@ -39,7 +39,14 @@ SqliteDatabase SqliteDatabase::openExisting(const QString &path)
 {
     sqlite3 *raw = nullptr;
     const QByteArray utf8 = path.toUtf8();
-    const int rc = sqlite3_open_v2(utf8.constData(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    // One thread uses a connection at a time; the engine's own locking and
+    // memory statistics would only cost time on every statement.
+    static const bool configured = [] {
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return true;
+    }();
+    Q_UNUSED(configured);
+    const int rc = sqlite3_open_v2(utf8.constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     SqliteDatabase result(raw);
     if (rc != SQLITE_OK) {
         QString text = raw ? QString::fromUtf8(sqlite3_errmsg(raw)) : QString::fromUtf8(sqlite3_errstr(rc));

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 #include <cerrno>
 
@@ -99,16 +98,16 @@ QByteArray readAllOf(const QString &path)
 
 void LineFile::load(const QString &path, LineList &lines)
 {
-    const QByteArray bytes = readAllOf(path);
-    QByteArrayView text(bytes);
-    if (text.size() >= 3 && text.first(3) == QByteArrayView(signature, 3))
-        text = text.sliced(3);
+    QByteArray bytes = readAllOf(path);
+    qsizetype start = 0;
+    if (bytes.size() >= 3 && QByteArrayView(bytes).first(3) == QByteArrayView(signature, 3))
+        start = 3;
+    const QByteArrayView text = QByteArrayView(bytes).sliced(start);
     const qsizetype bad = firstIllFormedUtf8(text);
     if (bad >= 0)
         throw RunError(notUtf8Failure(path, lineOfOffset(text, bad)));
-    // The plain conversion would drop a second signature; it belongs to the text.
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
-    lines.assignText(decoder.decode(text));
+    // The lines stay UTF-8; each is decoded when the run takes it.
+    lines.assignUtf8(std::move(bytes), start);
 }
 
 LineFile::Split LineFile::splitField(QStringView line)
@@ -121,12 +120,11 @@ LineFile::Split LineFile::splitField(QStringView line)
 
 void LineFile::saveWithSignature(const LineList &lines, const QString &path)
 {
-    QByteArray bytes(signature, 3);
-    bytes.append(lines.joined().toUtf8());
+    const QByteArray bytes = lines.joinedUtf8();
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered))
         throw RunError(createFailure(path, file.errorString()));
-    if (file.write(bytes) != bytes.size())
+    if (file.write(signature, 3) != 3 || file.write(bytes) != bytes.size())
         throw RunError(writeFailure());
 }
 

@@ -1,62 +1,78 @@
 #include "LineList.h"
 
+#include <db/Utf8Text.h>
+
+#include <cstring>
+
 namespace run {
+
+QString LineList::line(qsizetype i) const
+{
+    return db::decodeUtf8(lineUtf8(i));
+}
 
 void LineList::append(QStringView line)
 {
-    spans_.push_back({text_.size(), line.size()});
-    text_.append(line);
+    appendJoined({line});
 }
 
 void LineList::appendJoined(std::initializer_list<QStringView> parts)
 {
-    const qsizetype start = text_.size();
+    const qsizetype start = bytes_.size();
     for (QStringView p : parts)
-        text_.append(p);
-    spans_.push_back({start, text_.size() - start});
+        db::appendUtf8(bytes_, p);
+    spans_.push_back({start, bytes_.size() - start});
+    bytes_.append("\r\n", 2);
 }
 
 void LineList::clear() noexcept
 {
-    text_.clear();
+    bytes_.clear();
     spans_.clear();
+    crlfJoined_ = true;
 }
 
 void LineList::release() noexcept
 {
-    text_ = QString();
+    bytes_ = QByteArray();
     spans_ = std::vector<Span>();
+    crlfJoined_ = true;
 }
 
-void LineList::assignText(QString text)
+void LineList::assignUtf8(QByteArray bytes, qsizetype start)
 {
     spans_.clear();
-    text_ = std::move(text);
-    const QChar *s = text_.constData();
-    const qsizetype n = text_.size();
-    qsizetype i = 0;
-    while (i < n && s[i] != QChar(0)) {
-        const qsizetype start = i;
-        while (i < n && s[i] != u'\r' && s[i] != u'\n' && s[i] != QChar(0))
+    bytes_ = std::move(bytes);
+    crlfJoined_ = false;
+    const char *s = bytes_.constData();
+    qsizetype n = bytes_.size();
+    if (const void *nul = std::memchr(s + start, 0, std::size_t(n - start)))
+        n = static_cast<const char *>(nul) - s;
+    qsizetype i = start;
+    while (i < n) {
+        const qsizetype from = i;
+        while (i < n && s[i] != '\r' && s[i] != '\n')
             ++i;
-        spans_.push_back({start, i - start});
-        if (i < n && s[i] == u'\r')
+        spans_.push_back({from, i - from});
+        if (i < n && s[i] == '\r')
             ++i;
-        if (i < n && s[i] == u'\n')
+        if (i < n && s[i] == '\n')
             ++i;
     }
 }
 
-QString LineList::joined() const
+QByteArray LineList::joinedUtf8() const
 {
+    if (crlfJoined_)
+        return bytes_;
     qsizetype total = 0;
     for (const Span &s : spans_)
         total += s.length + 2;
-    QString out;
+    QByteArray out;
     out.reserve(total);
     for (const Span &s : spans_) {
-        out.append(QStringView(text_).mid(s.offset, s.length));
-        out.append(QLatin1String("\r\n"));
+        out.append(bytes_.constData() + s.offset, s.length);
+        out.append("\r\n", 2);
     }
     return out;
 }

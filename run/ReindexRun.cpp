@@ -144,7 +144,8 @@ void ReindexRun::importSections(const QString &path)
     const QString head = QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(");
     for (qsizetype i = 0; i < count; ++i) {
         qTemp.close();
-        const LineFile::Split split = LineFile::splitField(lines.line(i));
+        const QString line = lines.line(i);
+        const LineFile::Split split = LineFile::splitField(line);
         requireIdentifier(split.field, path, i + 1, QStringLiteral(u"идентификатор"));
         qTemp.setSql(concat({head, split.field, u","}));
         qTemp.setSql(qTemp.sql() + quoted(split.rest) + u')');
@@ -167,7 +168,8 @@ void ReindexRun::importForums(const QString &path)
     const QString head = QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(");
     for (qsizetype i = 0; i < count; ++i) {
         qTemp.close();
-        const LineFile::Split first = LineFile::splitField(lines.line(i));
+        const QString line = lines.line(i);
+        const LineFile::Split first = LineFile::splitField(line);
         const LineFile::Split second = LineFile::splitField(first.rest);
         requireIdentifier(first.field, path, i + 1, QStringLiteral(u"идентификатор"));
         requireIdentifier(second.field, path, i + 1, QStringLiteral(u"идентификатор раздела"));

@@ -14,6 +14,7 @@
 #include <db/DbError.h>
 #include <run/RunError.h>
 
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QProgressBar>
 #include <QTest>
