@@ -3,6 +3,7 @@
 #include "DbError.h"
 #include "EngineText.h"
 #include "SqliteStatement.h"
+#include "Utf8Text.h"
 
 #include <QStringList>
 
@@ -21,9 +22,8 @@ bool isSpace(char c)
 
 // The engine lacks the "DELETE * FROM <table>" form that the run uses to empty
 // a table; that form, and only that form, becomes "DELETE FROM <table>".
-QByteArray translate(const QString &commandText)
+void translate(QByteArray &sql)
 {
-    QByteArray sql = commandText.toUtf8();
     const auto n = sql.size();
     qsizetype i = 0;
     while (i < n && isSpace(sql[i]))
@@ -33,26 +33,25 @@ QByteArray translate(const QString &commandText)
         return at + len <= n && qstrnicmp(sql.constData() + at, word, len) == 0;
     };
     if (!keyword(i, "DELETE"))
-        return sql;
+        return;
     qsizetype j = i + 6;
     const qsizetype starFrom = j;
     while (j < n && isSpace(sql[j]))
         ++j;
     if (j == starFrom || j >= n || sql[j] != '*')
-        return sql;
+        return;
     ++j;
     const qsizetype fromFrom = j;
     while (j < n && isSpace(sql[j]))
         ++j;
     if (j == fromFrom || !keyword(j, "FROM"))
-        return sql;
+        return;
     const qsizetype after = j + 4;
     if (after < n && !isSpace(sql[after]))
-        return sql;
+        return;
     // Keep "DELETE", drop everything from the blank before "*" up to "FROM".
     sql.remove(starFrom, j - starFrom);
     sql.insert(starFrom, ' ');
-    return sql;
 }
 
 bool onlySpace(const char *tail)
@@ -278,7 +277,7 @@ SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &
 
 } // namespace
 
-sqlite3_stmt *Connection::boundShape(const QByteArray &sql, bool forQuery, bool &readOnly)
+Connection::Shaped *Connection::boundShape(const QByteArray &sql, bool forQuery)
 {
     if (!shape_.parse(sql) || shape_.literals().empty())
         return nullptr;
@@ -299,8 +298,10 @@ sqlite3_stmt *Connection::boundShape(const QByteArray &sql, bool forQuery, bool 
             // name; such statements keep their literals.
             shaped.namesOk = true;
             for (int c = 0; c < sqlite3_column_count(st); ++c) {
-                if (std::strchr(sqlite3_column_name(st, c), '?'))
+                const char *name = sqlite3_column_name(st, c);
+                if (std::strchr(name, '?'))
                     shaped.namesOk = false;
+                shaped.columnNames.append(QString::fromUtf8(name));
             }
         }
         it = shapes_.emplace(shape_.shape(), std::move(shaped)).first;
@@ -317,9 +318,8 @@ sqlite3_stmt *Connection::boundShape(const QByteArray &sql, bool forQuery, bool 
             sqlite3_bind_text(st, index, shape_.text(l), int(l.length), SQLITE_STATIC);
         ++index;
     }
-    readOnly = shaped.readOnly;
     ++shapedRuns_;
-    return st;
+    return &shaped;
 }
 
 void Connection::releaseShapes() noexcept
@@ -348,10 +348,14 @@ void Connection::execute(const QString &commandText)
 {
     if (!isOpen())
         open();
-    const QByteArray sql = translate(commandText);
-    bool readOnly = false;
+    QByteArray &sql = utf8_;
+    sql.clear();
+    appendUtf8(sql, commandText);
+    translate(sql);
     SqliteStatement own;
-    sqlite3_stmt *st = boundShape(sql, false, readOnly);
+    Shaped *shaped = boundShape(sql, false);
+    sqlite3_stmt *st = shaped ? shaped->statement.handle() : nullptr;
+    bool readOnly = shaped && shaped->readOnly;
     ResetOnExit reset{st};
     QString error;
     int rc = SQLITE_OK;
@@ -386,10 +390,14 @@ void Connection::query(const QString &commandText, ResultSet &result)
     result.clear();
     if (!isOpen())
         open();
-    const QByteArray sql = translate(commandText);
-    bool readOnly = false;
+    QByteArray &sql = utf8_;
+    sql.clear();
+    appendUtf8(sql, commandText);
+    translate(sql);
     SqliteStatement own;
-    sqlite3_stmt *st = boundShape(sql, true, readOnly);
+    Shaped *shaped = boundShape(sql, true);
+    sqlite3_stmt *st = shaped ? shaped->statement.handle() : nullptr;
+    bool readOnly = shaped && shaped->readOnly;
     ResetOnExit reset{st};
     QString error;
     int rc = SQLITE_OK;
@@ -402,7 +410,7 @@ void Connection::query(const QString &commandText, ResultSet &result)
     }
     if (!readOnly)
         beginGroup();
-    rc = result.fetchAll(st, sqlite3_step(st));
+    rc = result.fetchAll(st, sqlite3_step(st), shaped ? &shaped->columnNames : nullptr);
     if (rc != SQLITE_DONE) {
         error = db_.lastError();
         own = SqliteStatement();

@@ -70,9 +70,10 @@ private:
         bool usable = false;
         bool readOnly = false;
         bool namesOk = false;
+        QStringList columnNames;
     };
 
-    sqlite3_stmt *boundShape(const QByteArray &sql, bool forQuery, bool &readOnly);
+    Shaped *boundShape(const QByteArray &sql, bool forQuery);
     void releaseShapes() noexcept;
     [[noreturn]] void fail(int rc, const QString &text);
     void beginGroup();
@@ -86,6 +87,7 @@ private:
     bool inGroup_ = false;
     std::chrono::steady_clock::time_point groupStart_;
     std::chrono::milliseconds commitInterval_{envInterval()};
+    QByteArray utf8_; // the command text being run, reused from statement to statement
     StatementShape shape_;
     std::unordered_map<QByteArray, Shaped, ByteArrayHash> shapes_;
     qint64 shapedRuns_ = 0;

@@ -45,9 +45,24 @@ void Query::setSql(const QString &text)
     if (statement == statementText_)
         return;
     statementText_ = std::move(statement);
-    ScannedCommand scanned = scanParameterMarkers(statementText_);
-    commandText_ = std::move(scanned.commandText);
-    parameterNames_ = std::move(scanned.parameterNames);
+    scanned_ = false;
+}
+
+const QString &Query::commandText() const
+{
+    if (!scanned_) {
+        ScannedCommand scanned = scanParameterMarkers(statementText_);
+        commandText_ = std::move(scanned.commandText);
+        parameterNames_ = std::move(scanned.parameterNames);
+        scanned_ = true;
+    }
+    return commandText_;
+}
+
+const QStringList &Query::parameterNames() const
+{
+    (void)commandText();
+    return parameterNames_;
 }
 
 void Query::close()
@@ -75,14 +90,14 @@ void Query::execSql()
 {
     close();
     requireText();
-    connection_.execute(commandText_);
+    connection_.execute(commandText());
 }
 
 void Query::open()
 {
     close();
     requireText();
-    connection_.query(commandText_, result_);
+    connection_.query(commandText(), result_);
     if (result_.columnCount() == 0) {
         result_.clear();
         failSession(QStringLiteral("CommandText does not return a result set"));

@@ -26,8 +26,8 @@ public:
     void setSql(const QString &text);
     // The statement lines, each followed by CR LF, the last one too.
     const QString &sql() const noexcept { return statementText_; }
-    const QString &commandText() const noexcept { return commandText_; }
-    const QStringList &parameterNames() const noexcept { return parameterNames_; }
+    const QString &commandText() const;
+    const QStringList &parameterNames() const;
 
     void close();
     bool isActive() const noexcept { return active_; }
@@ -53,8 +53,11 @@ private:
     Connection &connection_;
     QString name_;
     QString statementText_;
-    QString commandText_;
-    QStringList parameterNames_;
+    // Made from the statement text by the parameter-marker scan when first
+    // needed: the run sets a text up to three times before it executes it.
+    mutable QString commandText_;
+    mutable QStringList parameterNames_;
+    mutable bool scanned_ = true;
     ResultSet result_;
     qsizetype row_ = 0;
     bool active_ = false;

@@ -9,12 +9,16 @@
 
 namespace db {
 
-int ResultSet::fetchAll(sqlite3_stmt *stmt, int rc)
+int ResultSet::fetchAll(sqlite3_stmt *stmt, int rc, const QStringList *names)
 {
     clear();
     const int columns = sqlite3_column_count(stmt);
-    for (int c = 0; c < columns; ++c)
-        columnNames_.append(QString::fromUtf8(sqlite3_column_name(stmt, c)));
+    if (names) {
+        columnNames_ = *names;
+    } else {
+        for (int c = 0; c < columns; ++c)
+            columnNames_.append(QString::fromUtf8(sqlite3_column_name(stmt, c)));
+    }
     while (rc == SQLITE_ROW) {
         for (int c = 0; c < columns; ++c) {
             Cell cell;
@@ -51,6 +55,10 @@ int ResultSet::fetchAll(sqlite3_stmt *stmt, int rc)
 
 int ResultSet::columnIndex(QStringView name) const
 {
+    for (int c = 0; c < columnNames_.size(); ++c) {
+        if (name == columnNames_.at(c))
+            return c;
+    }
     for (int c = 0; c < columnNames_.size(); ++c) {
         if (name.compare(columnNames_.at(c), Qt::CaseInsensitive) == 0)
             return c;
@@ -89,9 +97,12 @@ void ResultSet::clear()
 {
     columnNames_.clear();
     cells_.clear();
-    cells_.shrink_to_fit();
     text_.clear();
-    text_.squeeze();
+    // Small results come and go by the hundred thousand: keep their room.
+    if (cells_.capacity() > 65536) {
+        cells_.shrink_to_fit();
+        text_.squeeze();
+    }
 }
 
 } // namespace db

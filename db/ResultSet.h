@@ -22,7 +22,8 @@ public:
     // Reads every remaining row of a statement that has just been stepped
     // once (firstStep is that step's result code). Returns the engine's
     // result code of the last step: SQLITE_DONE on success.
-    int fetchAll(sqlite3_stmt *stmt, int firstStep);
+    // The column names may be given when already known for the statement.
+    int fetchAll(sqlite3_stmt *stmt, int firstStep, const QStringList *names = nullptr);
 
     int columnCount() const noexcept { return int(columnNames_.size()); }
     const QStringList &columnNames() const noexcept { return columnNames_; }

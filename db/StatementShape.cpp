@@ -1,5 +1,7 @@
 #include "StatementShape.h"
 
+#include <cstring>
+
 namespace db {
 
 namespace {
@@ -34,12 +36,19 @@ bool wordIs(const char *s, qsizetype n, const char *word)
 
 bool StatementShape::parse(QByteArrayView sql)
 {
-    shape_.clear();
-    texts_.clear();
     literals_.clear();
     const char *s = sql.data();
     const qsizetype n = sql.size();
-    shape_.reserve(n);
+    // Neither the shape nor the texts can outgrow the statement.
+    shape_.resize(n);
+    texts_.resize(n);
+    char *out = shape_.data();
+    char *txt = texts_.data();
+    const char *const textBase = txt;
+    auto put = [&](const char *from, qsizetype count) {
+        std::memcpy(out, from, std::size_t(count));
+        out += count;
+    };
 
     // After ORDER BY or GROUP BY a bare number names a result column, so from
     // there on numbers stay in the shape. The previous two words tell.
@@ -53,25 +62,25 @@ bool StatementShape::parse(QByteArrayView sql)
             if (i > 0 && isWordChar(s[i - 1]))
                 return false; // x'..' blobs and the like
             Literal lit{Literal::Kind::Text};
-            lit.offset = texts_.size();
+            lit.offset = txt - textBase;
             qsizetype j = i + 1;
             for (;;) {
                 if (j >= n)
                     return false; // unterminated: let the engine say so
                 if (s[j] == '\'') {
                     if (j + 1 < n && s[j + 1] == '\'') {
-                        texts_.append('\'');
+                        *txt++ = '\'';
                         j += 2;
                         continue;
                     }
                     break;
                 }
-                texts_.append(s[j]);
+                *txt++ = s[j];
                 ++j;
             }
-            lit.length = texts_.size() - lit.offset;
+            lit.length = (txt - textBase) - lit.offset;
             literals_.push_back(lit);
-            shape_.append('?');
+            *out++ = '?';
             i = j + 1;
         } else if (c == '"' || c == '`' || c == '[') {
             // Quoted names go into the shape whole.
@@ -81,13 +90,13 @@ bool StatementShape::parse(QByteArrayView sql)
                 ++j;
             if (j >= n)
                 return false;
-            shape_.append(s + i, j + 1 - i);
+            put(s + i, j + 1 - i);
             i = j + 1;
         } else if (c == '-' && i + 1 < n && s[i + 1] == '-') {
             qsizetype j = i;
             while (j < n && s[j] != '\n')
                 ++j;
-            shape_.append(s + i, j - i);
+            put(s + i, j - i);
             i = j;
         } else if (c == '/' && i + 1 < n && s[i + 1] == '*') {
             qsizetype j = i + 2;
@@ -95,7 +104,7 @@ bool StatementShape::parse(QByteArrayView sql)
                 ++j;
             if (j + 1 >= n)
                 return false;
-            shape_.append(s + i, j + 2 - i);
+            put(s + i, j + 2 - i);
             i = j + 2;
         } else if (c == '?' || c == ':' || c == '@' || c == '$' || c == '#') {
             return false; // parameters of its own: the engine decides
@@ -113,13 +122,13 @@ bool StatementShape::parse(QByteArrayView sql)
                 Literal lit{Literal::Kind::Integer};
                 lit.integer = value;
                 literals_.push_back(lit);
-                shape_.append('?');
+                *out++ = '?';
                 i = j;
             } else {
                 // Fractions, exponents, hex, very long numbers: as they stand.
                 while (j < n && (isWordChar(s[j]) || s[j] == '.'))
                     ++j;
-                shape_.append(s + i, j - i);
+                put(s + i, j - i);
                 i = j;
             }
         } else if (isWordChar(c)) {
@@ -133,24 +142,25 @@ bool StatementShape::parse(QByteArrayView sql)
             if (wordIs(s + i, j - i, "BY") && prevWordFrom >= 0
                 && (wordIs(s + prevWordFrom, prevWordLen, "ORDER") || wordIs(s + prevWordFrom, prevWordLen, "GROUP")))
                 numbersBindable = false;
-            shape_.append(s + i, j - i);
+            put(s + i, j - i);
             i = j;
         } else if (c == '.' && i + 1 < n && s[i + 1] >= '0' && s[i + 1] <= '9') {
             // ".5" is a number of its own: keep it whole.
             qsizetype j = i + 1;
             while (j < n && (isWordChar(s[j]) || s[j] == '.'))
                 ++j;
-            shape_.append(s + i, j - i);
+            put(s + i, j - i);
             i = j;
         } else {
             if (!isSpace(c)) {
                 lastWordFrom = -1; // only adjacent words make ORDER BY
                 prevWordFrom = -1;
             }
-            shape_.append(c);
+            *out++ = c;
             ++i;
         }
     }
+    shape_.truncate(out - shape_.constData());
     return true;
 }
 
