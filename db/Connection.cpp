@@ -284,8 +284,10 @@ Connection::Shaped *Connection::boundShape(const QByteArray &sql, bool forQuery)
     auto it = shapes_.find(shape_.shape());
     if (it == shapes_.end()) {
         // Few shapes ever occur; a runaway variety only costs recompiling.
-        if (shapes_.size() >= 64)
+        if (shapes_.size() >= 64) {
+            settleAll();
             shapes_.clear();
+        }
         Shaped shaped;
         int rc = SQLITE_OK;
         QString ignored;
@@ -309,6 +311,8 @@ Connection::Shaped *Connection::boundShape(const QByteArray &sql, bool forQuery)
     Shaped &shaped = it->second;
     if (!shaped.usable || (forQuery && !shaped.namesOk))
         return nullptr;
+    if (shaped.heldBy)
+        settle(shaped.heldBy); // its bindings are still in use
     sqlite3_stmt *st = shaped.statement.handle();
     int index = 1;
     for (const StatementShape::Literal &l : shape_.literals()) {
@@ -324,7 +328,40 @@ Connection::Shaped *Connection::boundShape(const QByteArray &sql, bool forQuery)
 
 void Connection::releaseShapes() noexcept
 {
+    // Closing: a result read to its end keeps its last row and lets go; one
+    // in the middle fetches the rest first.
+    for (ResultSet *r : std::vector<ResultSet *>(live_)) {
+        if (!r->atEnd())
+            (void)r->materialize();
+        r->releaseStatement();
+    }
     shapes_.clear();
+}
+
+void Connection::failRead(int rc)
+{
+    const QString error = db_.lastError();
+    fail(rc, error.isEmpty() ? QString::fromUtf8(sqlite3_errstr(rc)) : error);
+}
+
+void Connection::settle(ResultSet *result)
+{
+    const int rc = result->materialize();
+    if (rc != SQLITE_DONE) {
+        const QString error = db_.lastError();
+        fail(rc, error);
+    }
+}
+
+void Connection::settleAll()
+{
+    while (!live_.empty())
+        settle(live_.back());
+}
+
+void Connection::forget(ResultSet *result) noexcept
+{
+    std::erase(live_, result);
 }
 
 namespace {
@@ -366,8 +403,10 @@ void Connection::execute(const QString &commandText)
         st = own.handle();
         readOnly = sqlite3_stmt_readonly(st) != 0;
     }
-    if (!readOnly)
+    if (!readOnly) {
+        settleAll();
         beginGroup();
+    }
     do {
         rc = sqlite3_step(st);
     } while (rc == SQLITE_ROW);
@@ -408,21 +447,51 @@ void Connection::query(const QString &commandText, ResultSet &result)
         st = own.handle();
         readOnly = sqlite3_stmt_readonly(st) != 0;
     }
-    if (!readOnly)
+    if (!readOnly) {
+        settleAll();
         beginGroup();
-    rc = result.fetchAll(st, sqlite3_step(st), shaped ? &shaped->columnNames : nullptr);
+    }
+    ResultSet::Release release;
+    if (shaped) {
+        release = [this, shaped, &result](sqlite3_stmt *stmt) {
+            sqlite3_reset(stmt);
+            sqlite3_clear_bindings(stmt);
+            shaped->heldBy = nullptr;
+            forget(&result);
+        };
+    } else {
+        release = [this, &result](sqlite3_stmt *stmt) {
+            sqlite3_finalize(stmt);
+            forget(&result);
+        };
+    }
+    // Results up to this many rows are fetched whole; larger ones stream.
+    constexpr qsizetype keepLimit = 4096;
+    rc = result.open(st, sqlite3_step(st), shaped ? &shaped->columnNames : nullptr, keepLimit, release);
     if (rc != SQLITE_DONE) {
         error = db_.lastError();
+        if (result.isStreaming() && !shaped)
+            own.release(); // the result finalizes it
+        result.clear();
         own = SqliteStatement();
         if (reset.statement) {
             sqlite3_reset(reset.statement);
             sqlite3_clear_bindings(reset.statement);
             reset.statement = nullptr;
         }
-        result.clear();
         fail(rc, error);
     }
-    commitIfDue();
+    if (result.isStreaming()) {
+        // The result keeps the statement; it gives it back when done with it.
+        live_.push_back(&result);
+        if (shaped)
+            shaped->heldBy = &result;
+        else
+            own.release();
+        reset.statement = nullptr;
+    }
+    if (!readOnly)
+        commitIfDue();
 }
 
 } // namespace db

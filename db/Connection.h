@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace db {
 
@@ -46,9 +47,12 @@ public:
 
     // Runs a command text that returns no rows. Throws DbError(Engine).
     void execute(const QString &commandText);
-    // Runs a command text and fetches its whole result. A statement that
-    // yields no columns returns a result with no columns. Throws DbError(Engine).
+    // Runs a command text and opens its result. A statement that yields no
+    // columns gives a result with no columns. Throws DbError(Engine).
     void query(const QString &commandText, ResultSet &result);
+
+    // Raises the engine failure of a read that failed on a streaming result.
+    [[noreturn]] void failRead(int rc);
 
     // Makes every statement so far durable.
     void commit();
@@ -71,7 +75,15 @@ private:
         bool readOnly = false;
         bool namesOk = false;
         QStringList columnNames;
+        ResultSet *heldBy = nullptr; // a streaming result reading from it
     };
+
+    // Results that still read from their statement: before anything could
+    // change what they read, they fetch the rest.
+    void settle(ResultSet *result);
+    void settleAll();
+    void forget(ResultSet *result) noexcept;
+    std::vector<ResultSet *> live_;
 
     Shaped *boundShape(const QByteArray &sql, bool forQuery);
     void releaseShapes() noexcept;

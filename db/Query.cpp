@@ -70,8 +70,6 @@ void Query::close()
     if (!active_)
         return;
     active_ = false;
-    eof_ = true;
-    row_ = 0;
     result_.clear();
 }
 
@@ -103,26 +101,23 @@ void Query::open()
         failSession(QStringLiteral("CommandText does not return a result set"));
     }
     active_ = true;
-    row_ = 0;
-    eof_ = result_.rowCount() == 0;
 }
 
 void Query::first()
 {
-    if (!active_ || result_.rowCount() == 0)
-        return;
-    row_ = 0;
-    eof_ = false;
+    if (active_)
+        check(result_.first());
 }
 
 void Query::next()
 {
-    if (!active_ || eof_)
-        return;
-    if (row_ + 1 < result_.rowCount())
-        ++row_;
-    else
-        eof_ = true;
+    if (active_)
+        check(result_.next());
+}
+
+bool Query::eof() const noexcept
+{
+    return !active_ || result_.atEnd();
 }
 
 int Query::recordCount() const
@@ -137,9 +132,13 @@ QString Query::fieldAsString(QStringView fieldName) const
     const int column = active_ ? result_.columnIndex(fieldName) : -1;
     if (column < 0)
         failSession(QStringLiteral("Field '%1' not found").arg(fieldName));
-    if (result_.rowCount() == 0)
-        return QString();
-    return result_.text(row_, column);
+    return result_.text(column);
+}
+
+void Query::check(int rc)
+{
+    if (rc != 0 && rc != 100 && rc != 101) // SQLITE_OK, SQLITE_ROW, SQLITE_DONE
+        connection_.failRead(rc);
 }
 
 } // namespace db

@@ -39,7 +39,7 @@ public:
 
     void first();
     void next();
-    bool eof() const noexcept { return eof_; }
+    bool eof() const noexcept;
     int recordCount() const;
 
     // The text of the current row's value of the named field (letter case
@@ -49,6 +49,7 @@ public:
 private:
     [[noreturn]] void failSession(const QString &message) const;
     void requireText() const;
+    void check(int rc);
 
     Connection &connection_;
     QString name_;
@@ -59,9 +60,7 @@ private:
     mutable QStringList parameterNames_;
     mutable bool scanned_ = true;
     ResultSet result_;
-    qsizetype row_ = 0;
     bool active_ = false;
-    bool eof_ = true;
 };
 
 } // namespace db

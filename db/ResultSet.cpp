@@ -1,7 +1,8 @@
 #include "ResultSet.h"
 
-#include <QLocale>
 #include "Utf8Text.h"
+
+#include <QLocale>
 
 #include <sqlite3.h>
 
@@ -9,7 +10,45 @@
 
 namespace db {
 
-int ResultSet::fetchAll(sqlite3_stmt *stmt, int rc, const QStringList *names)
+ResultSet::~ResultSet()
+{
+    clear();
+}
+
+void ResultSet::storeRow(sqlite3_stmt *stmt)
+{
+    const int columns = columnCount();
+    for (int c = 0; c < columns; ++c) {
+        Cell cell;
+        switch (sqlite3_column_type(stmt, c)) {
+        case SQLITE_INTEGER:
+            cell.type = CellType::Integer;
+            cell.value = sqlite3_column_int64(stmt, c);
+            break;
+        case SQLITE_FLOAT: {
+            cell.type = CellType::Real;
+            const double d = sqlite3_column_double(stmt, c);
+            std::memcpy(&cell.value, &d, sizeof d);
+            break;
+        }
+        case SQLITE_NULL:
+            break;
+        default: { // text, and blobs read as their bytes
+            const auto *bytes = static_cast<const char *>(sqlite3_column_blob(stmt, c));
+            const int length = sqlite3_column_bytes(stmt, c);
+            cell.type = CellType::Text;
+            cell.value = text_.size();
+            cell.length = std::uint32_t(length);
+            if (length > 0)
+                text_.append(bytes, length);
+            break;
+        }
+        }
+        cells_.push_back(cell);
+    }
+}
+
+int ResultSet::open(sqlite3_stmt *stmt, int rc, const QStringList *names, qsizetype keepLimit, Release release)
 {
     clear();
     const int columns = sqlite3_column_count(stmt);
@@ -19,38 +58,121 @@ int ResultSet::fetchAll(sqlite3_stmt *stmt, int rc, const QStringList *names)
         for (int c = 0; c < columns; ++c)
             columnNames_.append(QString::fromUtf8(sqlite3_column_name(stmt, c)));
     }
-    while (rc == SQLITE_ROW) {
-        for (int c = 0; c < columns; ++c) {
-            Cell cell;
-            switch (sqlite3_column_type(stmt, c)) {
-            case SQLITE_INTEGER:
-                cell.type = CellType::Integer;
-                cell.value = sqlite3_column_int64(stmt, c);
-                break;
-            case SQLITE_FLOAT: {
-                cell.type = CellType::Real;
-                const double d = sqlite3_column_double(stmt, c);
-                std::memcpy(&cell.value, &d, sizeof d);
-                break;
-            }
-            case SQLITE_NULL:
-                break;
-            default: { // text, and blobs read as their bytes
-                const auto *bytes = static_cast<const char *>(sqlite3_column_blob(stmt, c));
-                const int length = sqlite3_column_bytes(stmt, c);
-                cell.type = CellType::Text;
-                cell.value = text_.size();
-                cell.length = std::uint32_t(length);
-                if (length > 0)
-                    text_.append(bytes, length);
-                break;
-            }
-            }
-            cells_.push_back(cell);
-        }
+    qsizetype kept = 0;
+    while (rc == SQLITE_ROW && kept < keepLimit) {
+        storeRow(stmt);
+        ++kept;
         rc = sqlite3_step(stmt);
     }
+    if (rc != SQLITE_ROW) {
+        rowCount_ = kept;
+        atEnd_ = kept == 0;
+        return rc;
+    }
+    // Too large to keep: count the rest, then read it again row by row.
+    qsizetype count = kept + 1;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+        ++count;
+    if (rc != SQLITE_DONE)
+        return rc;
+    stmt_ = stmt;
+    release_ = std::move(release);
+    rowCount_ = count;
+    const int first = rewind();
+    return first == SQLITE_ROW ? SQLITE_DONE : first;
+}
+
+int ResultSet::rewind()
+{
+    sqlite3_reset(stmt_);
+    row_ = 0;
+    const int rc = sqlite3_step(stmt_);
+    readCurrentRow(rc);
     return rc;
+}
+
+int ResultSet::readCurrentRow(int rc)
+{
+    if (rc != SQLITE_ROW) {
+        atEnd_ = true;
+        return rc;
+    }
+    cells_.clear();
+    text_.clear();
+    storeRow(stmt_);
+    keptFrom_ = row_;
+    atEnd_ = false;
+    return rc;
+}
+
+int ResultSet::first()
+{
+    if (rowCount_ == 0)
+        return SQLITE_DONE;
+    if (stmt_ && row_ != 0) {
+        const int rc = rewind();
+        return rc == SQLITE_ROW ? SQLITE_DONE : rc;
+    }
+    row_ = 0;
+    atEnd_ = false;
+    return SQLITE_DONE;
+}
+
+int ResultSet::next()
+{
+    if (atEnd_)
+        return SQLITE_DONE;
+    if (row_ + 1 >= rowCount_) {
+        atEnd_ = true; // the last row stays current
+        if (stmt_) {
+            // Step to the end so that the statement holds no read open.
+            const int rc = sqlite3_step(stmt_);
+            if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+                return rc;
+        }
+        return SQLITE_DONE;
+    }
+    ++row_;
+    if (!stmt_)
+        return SQLITE_DONE;
+    const int rc = readCurrentRow(sqlite3_step(stmt_));
+    return rc == SQLITE_ROW ? SQLITE_DONE : rc;
+}
+
+int ResultSet::materialize()
+{
+    if (!stmt_)
+        return SQLITE_DONE;
+    const qsizetype current = row_;
+    const bool wasAtEnd = atEnd_;
+    cells_.clear();
+    text_.clear();
+    sqlite3_reset(stmt_);
+    int rc;
+    qsizetype n = 0;
+    while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+        storeRow(stmt_);
+        ++n;
+    }
+    releaseStatement();
+    if (rc != SQLITE_DONE)
+        return rc;
+    rowCount_ = n;
+    keptFrom_ = 0;
+    row_ = qMin(current, qMax<qsizetype>(n - 1, 0));
+    atEnd_ = wasAtEnd || n == 0;
+    return SQLITE_DONE;
+}
+
+void ResultSet::releaseStatement() noexcept
+{
+    if (!stmt_)
+        return;
+    sqlite3_stmt *stmt = stmt_;
+    stmt_ = nullptr;
+    if (release_)
+        release_(stmt);
+    release_ = nullptr;
 }
 
 int ResultSet::columnIndex(QStringView name) const
@@ -66,14 +188,14 @@ int ResultSet::columnIndex(QStringView name) const
     return -1;
 }
 
-bool ResultSet::isNull(qsizetype row, int column) const
+QString ResultSet::text(int column) const
 {
-    return cells_[std::size_t(row * columnCount() + column)].type == CellType::Null;
-}
-
-QString ResultSet::text(qsizetype row, int column) const
-{
-    const Cell &cell = cells_[std::size_t(row * columnCount() + column)];
+    if (rowCount_ == 0)
+        return QString();
+    const qsizetype index = (row_ - keptFrom_) * columnCount() + column;
+    if (index < 0 || std::size_t(index) >= cells_.size())
+        return QString();
+    const Cell &cell = cells_[std::size_t(index)];
     switch (cell.type) {
     case CellType::Null:
         return QString();
@@ -86,18 +208,22 @@ QString ResultSet::text(qsizetype row, int column) const
         locale.setNumberOptions(QLocale::OmitGroupSeparator);
         return locale.toString(d, 'g', 15);
     }
-    case CellType::Text: {
+    case CellType::Text:
         return decodeUtf8(QByteArrayView(text_.constData() + cell.value, qsizetype(cell.length)));
-    }
     }
     return QString();
 }
 
-void ResultSet::clear()
+void ResultSet::clear() noexcept
 {
+    releaseStatement();
     columnNames_.clear();
     cells_.clear();
     text_.clear();
+    rowCount_ = 0;
+    row_ = 0;
+    keptFrom_ = 0;
+    atEnd_ = true;
     // Small results come and go by the hundred thousand: keep their room.
     if (cells_.capacity() > 65536) {
         cells_.shrink_to_fit();

@@ -1,43 +1,66 @@
 #pragma once
 
+#include "SqliteStatement.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct sqlite3_stmt;
 
 namespace db {
 
-// The whole result of one query, fetched when the query opens, so that later
-// statements on the same connection can neither add, remove nor reorder its
-// rows. Cells are kept compact: a million forum rows must fit comfortably.
+// The rows of one open query and the position in them. Its rows are fixed
+// when it opens: later statements on the connection can neither add, remove,
+// change nor reorder them. A small result is fetched whole; a large one is
+// counted, then read row by row from its statement, and the connection has it
+// fetch the rest (materialize) before anything could change what it reads.
 class ResultSet
 {
 public:
-    ResultSet() = default;
+    // Hands the statement back to its owner when the result lets go of it.
+    using Release = std::function<void(sqlite3_stmt *)>;
 
-    // Reads every remaining row of a statement that has just been stepped
-    // once (firstStep is that step's result code). Returns the engine's
-    // result code of the last step: SQLITE_DONE on success.
-    // The column names may be given when already known for the statement.
-    int fetchAll(sqlite3_stmt *stmt, int firstStep, const QStringList *names = nullptr);
+    ResultSet() = default;
+    ~ResultSet();
+    ResultSet(const ResultSet &) = delete;
+    ResultSet &operator=(const ResultSet &) = delete;
+
+    // Reads the result of a statement stepped once (firstStep is that step's
+    // result code). Up to `keepLimit` rows are kept in memory; beyond that the
+    // result streams and keeps the statement, which it gives back through
+    // `release`. Returns the engine's result code: SQLITE_DONE on success.
+    int open(sqlite3_stmt *stmt, int firstStep, const QStringList *names, qsizetype keepLimit, Release release);
 
     int columnCount() const noexcept { return int(columnNames_.size()); }
     const QStringList &columnNames() const noexcept { return columnNames_; }
-    qsizetype rowCount() const noexcept { return columnCount() ? qsizetype(cells_.size()) / columnCount() : 0; }
+    qsizetype rowCount() const noexcept { return rowCount_; }
+    bool isStreaming() const noexcept { return stmt_ != nullptr; }
+    bool holds(sqlite3_stmt *stmt) const noexcept { return stmt_ == stmt && stmt; }
 
     // First column whose name matches, ignoring letter case; -1 when none.
     int columnIndex(QStringView name) const;
 
-    // The value's text: decimal digits for whole numbers, the stored text for
-    // texts, the empty text for null.
-    QString text(qsizetype row, int column) const;
-    bool isNull(qsizetype row, int column) const;
+    bool atEnd() const noexcept { return atEnd_; }
+    // Both return the engine's result code of any read they needed.
+    int first();
+    int next();
 
-    void clear();
+    // The current row's value as text: decimal digits for whole numbers, the
+    // stored text for texts, the empty text for null. The last row stays
+    // current at the end; an empty result gives the empty text.
+    QString text(int column) const;
+
+    // Fetches every row into memory and lets go of the statement.
+    int materialize();
+    // Lets go of the statement without fetching: for a result read to its end.
+    void releaseStatement() noexcept;
+
+    void clear() noexcept;
 
 private:
     enum class CellType : std::uint8_t { Null, Integer, Real, Text };
@@ -48,9 +71,20 @@ private:
         CellType type = CellType::Null;
     };
 
+    void storeRow(sqlite3_stmt *stmt);
+    int readCurrentRow(int rc); // streaming: the statement's row becomes the only one kept
+    int rewind();
+
     QStringList columnNames_;
     std::vector<Cell> cells_;
     QByteArray text_;
+    qsizetype rowCount_ = 0;
+    qsizetype row_ = 0;     // the current row's number
+    qsizetype keptFrom_ = 0; // number of the first row held in cells_
+    bool atEnd_ = true;
+
+    sqlite3_stmt *stmt_ = nullptr;
+    Release release_;
 };
 
 } // namespace db

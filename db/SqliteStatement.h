@@ -21,6 +21,13 @@ public:
 
     sqlite3_stmt *handle() const noexcept { return stmt_; }
     explicit operator bool() const noexcept { return stmt_ != nullptr; }
+    // Gives up ownership: the caller finalizes.
+    sqlite3_stmt *release() noexcept
+    {
+        sqlite3_stmt *s = stmt_;
+        stmt_ = nullptr;
+        return s;
+    }
 
 private:
     sqlite3_stmt *stmt_ = nullptr;

@@ -65,6 +65,7 @@ private slots:
     void findsFieldsIgnoringCase();
     void reportsSessionFailures();
     void emptyResultIsAtEndAtOnce();
+    void resultIsFixedWhenOpened_data();
     void resultIsFixedWhenOpened();
     void executingTwiceRunsTwice();
     void keepsWhatRanBeforeAFailure();
@@ -338,25 +339,55 @@ void tst_Database::emptyResultIsAtEndAtOnce()
     QVERIFY(q.eof());
 }
 
+void tst_Database::resultIsFixedWhenOpened_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::newRow("small, fetched whole") << 3;
+    QTest::newRow("large, read as it goes") << 6000;
+}
+
+// Whatever runs through the other query objects meanwhile, an open result
+// keeps the rows, values and order it had when it opened, also when it is
+// read again from the first row or shares its statement's shape.
 void tst_Database::resultIsFixedWhenOpened()
 {
+    QFETCH(int, rows);
     db::Query &ins = session_->qExec;
-    for (int i = 1; i <= 3; ++i) {
-        ins.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(%1,1,0,'f')").arg(i));
-        ins.execSql();
-    }
+    ins.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) "
+                              "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                              "SELECT i, 1, 0, 'f' || i FROM n").arg(rows));
+    ins.execSql();
     db::Query &q = session_->qTemp;
     q.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = 1 ORDER BY id"));
     q.open();
-    ins.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(4,1,0,'f')"));
+    QCOMPARE(q.recordCount(), rows);
+    q.next(); // somewhere in the middle when the others strike
+    ins.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(0,1,0,'new')"));
     ins.execSql();
-    ins.setSql(QStringLiteral("UPDATE Forum_table SET podrazdel_id = 2 WHERE old_id = 1"));
+    ins.setSql(QStringLiteral("UPDATE Forum_table SET podrazdel_id = 2, new_id = 9 WHERE old_id = 1"));
     ins.execSql();
-    QCOMPARE(q.recordCount(), 3);
-    QStringList seen;
-    for (q.first(); !q.eof(); q.next())
-        seen << q.fieldAsString(u"old_id") + u'/' + q.fieldAsString(u"podrazdel_id");
-    QCOMPARE(seen, (QStringList{"1/1", "2/1", "3/1"}));
+    ins.setSql(QStringLiteral("DELETE FROM Forum_table WHERE old_id = %1").arg(rows));
+    ins.execSql();
+    // The same shape with another literal, through another query.
+    db::Query &other = session_->qTempEx;
+    other.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = 2 ORDER BY id"));
+    other.open();
+    QCOMPARE(other.recordCount(), 1);
+    QCOMPARE(q.fieldAsString(u"old_id"), QStringLiteral("2"));
+    QCOMPARE(q.recordCount(), rows);
+    for (int pass = 0; pass < 2; ++pass) {
+        q.first();
+        int seen = 0;
+        bool valuesKept = true;
+        for (; !q.eof(); q.next()) {
+            ++seen;
+            valuesKept = valuesKept && q.fieldAsString(u"old_id") == QString::number(seen)
+                && q.fieldAsString(u"podrazdel_id") == QLatin1String("1") && q.fieldAsString(u"new_id") == QLatin1String("0");
+        }
+        QCOMPARE(seen, rows);
+        QVERIFY(valuesKept);
+        QCOMPARE(q.fieldAsString(u"old_id"), QString::number(rows)); // the last row stays current
+    }
 }
 
 void tst_Database::executingTwiceRunsTwice()
