@@ -1,6 +1,24 @@
 #include "ConsoleHost.h"
 
+#include <QFile>
 #include <QStringList>
+
+namespace {
+
+// The peak resident size so far, where the system tells it.
+QByteArray peakMemory()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return QByteArray();
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return ", peak " + line.mid(6).simplified();
+    }
+    return QByteArray();
+}
+
+} // namespace
 
 ConsoleHost::ConsoleHost(QString sections, QString forums, QString programDirectory, bool showProgress)
     : sections_(std::move(sections)), forums_(std::move(forums)), programDirectory_(std::move(programDirectory)),
@@ -44,7 +62,8 @@ void ConsoleHost::stepOverall()
     if (overallPosition_ < 5)
         ++overallPosition_;
     if (phaseTimes_)
-        std::fprintf(stderr, "phase %d done at %.3f s\n", overallPosition_, double(sinceStart_.nsecsElapsed()) / 1e9);
+        std::fprintf(stderr, "phase %d done at %.3f s%s\n", overallPosition_, double(sinceStart_.nsecsElapsed()) / 1e9,
+                     peakMemory().constData());
 }
 
 void ConsoleHost::showMessage(const QString &text, const QString &, run::MessageIcon icon)

@@ -164,12 +164,15 @@ void Connection::open()
             throw DbError(DbError::Kind::Engine, candidate.lastError(), rc);
     }
     char *err = nullptr;
-    const int rc = sqlite3_exec(h,
-                                "PRAGMA journal_mode=WAL;"
-                                "PRAGMA synchronous=NORMAL;"
-                                "PRAGMA cache_size=-65536;"
-                                "PRAGMA temp_store=MEMORY;",
-                                nullptr, nullptr, &err);
+    bool ok = false;
+    int cacheKb = qEnvironmentVariableIntValue("REINDEX_CACHE_KB", &ok);
+    if (!ok || cacheKb <= 0)
+        cacheKb = 32768;
+    const QByteArray pragmas = "PRAGMA journal_mode=WAL;"
+                               "PRAGMA synchronous=NORMAL;"
+                               "PRAGMA temp_store=MEMORY;"
+                               "PRAGMA cache_size=-" + QByteArray::number(cacheKb) + ";";
+    const int rc = sqlite3_exec(h, pragmas.constData(), nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
         const QString text = err ? QString::fromUtf8(err) : candidate.lastError();
         sqlite3_free(err);
