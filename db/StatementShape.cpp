@@ -6,10 +6,21 @@ namespace db {
 
 namespace {
 
-bool isWordChar(char c)
+struct WordChars
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$'
-        || (static_cast<unsigned char>(c) >= 0x80);
+    bool table[256] = {};
+    constexpr WordChars()
+    {
+        for (int c = 0; c < 256; ++c)
+            table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'
+                || c == '$' || c >= 0x80;
+    }
+};
+constexpr WordChars wordChars;
+
+inline bool isWordChar(char c)
+{
+    return wordChars.table[static_cast<unsigned char>(c)];
 }
 
 bool isSpace(char c)
@@ -65,18 +76,19 @@ bool StatementShape::parse(QByteArrayView sql)
             lit.offset = txt - textBase;
             qsizetype j = i + 1;
             for (;;) {
-                if (j >= n)
+                const void *quote = j < n ? std::memchr(s + j, '\'', std::size_t(n - j)) : nullptr;
+                if (!quote)
                     return false; // unterminated: let the engine say so
-                if (s[j] == '\'') {
-                    if (j + 1 < n && s[j + 1] == '\'') {
-                        *txt++ = '\'';
-                        j += 2;
-                        continue;
-                    }
-                    break;
+                const qsizetype q = static_cast<const char *>(quote) - s;
+                std::memcpy(txt, s + j, std::size_t(q - j));
+                txt += q - j;
+                if (q + 1 < n && s[q + 1] == '\'') {
+                    *txt++ = '\'';
+                    j = q + 2;
+                    continue;
                 }
-                *txt++ = s[j];
-                ++j;
+                j = q;
+                break;
             }
             lit.length = (txt - textBase) - lit.offset;
             literals_.push_back(lit);

@@ -4,6 +4,7 @@
 #include <db/EngineText.h>
 #include <db/ParamMarkerScan.h>
 #include <db/Session.h>
+#include <db/StatementShape.h>
 
 #include <QTest>
 
@@ -51,6 +52,9 @@ private slots:
 
     void scansParameterMarkers_data();
     void scansParameterMarkers();
+    void shapesStatements_data();
+    void shapesStatements();
+    void shapedStatementsGiveTheSameResults();
     void keepsStatementAsLines_data();
     void keepsStatementAsLines();
     void settingTextNeverFails();
@@ -126,6 +130,83 @@ void tst_Database::scansParameterMarkers()
     const db::ScannedCommand scanned = db::scanParameterMarkers(text);
     QCOMPARE(scanned.commandText, command);
     QCOMPARE(scanned.parameterNames, names);
+}
+
+void tst_Database::shapesStatements_data()
+{
+    QTest::addColumn<QByteArray>("sql");
+    QTest::addColumn<QByteArray>("shape"); // empty: taken as it stands
+    QTest::addColumn<QStringList>("literals");
+    QTest::newRow("section insert")
+        << QByteArray("INSERT INTO Razdel_table(old_id,str_value) VALUES(7,\r\n'It''s new')\r\n")
+        << QByteArray("INSERT INTO Razdel_table(old_id,str_value) VALUES(?,\r\n?)\r\n") << QStringList{"7", "'It's new'"};
+    QTest::newRow("sign stays in the shape") << QByteArray("VALUES(-5, +007,'')") << QByteArray("VALUES(-?, +?,?)")
+                                             << QStringList{"5", "7", "''"};
+    QTest::newRow("names with digits") << QByteArray("SELECT t1.c2 FROM t1 WHERE x = 3") << QByteArray("SELECT t1.c2 FROM t1 WHERE x = ?")
+                                       << QStringList{"3"};
+    QTest::newRow("fractions, exponents, hex stay") << QByteArray("SELECT 1.5, .5, 1e3, 0x1F, 2")
+                                                    << QByteArray("SELECT 1.5, .5, 1e3, 0x1F, ?") << QStringList{"2"};
+    QTest::newRow("numbers after ORDER BY name columns") << QByteArray("SELECT a FROM t WHERE b = 4 ORDER BY 1 LIMIT 5")
+                                                         << QByteArray("SELECT a FROM t WHERE b = ? ORDER BY 1 LIMIT 5")
+                                                         << QStringList{"4"};
+    QTest::newRow("GROUP BY too") << QByteArray("SELECT a FROM t GROUP\r\nBY 2") << QByteArray("SELECT a FROM t GROUP\r\nBY 2")
+                                  << QStringList();
+    QTest::newRow("long numbers stay") << QByteArray("VALUES(1234567890123456789)")
+                                       << QByteArray("VALUES(1234567890123456789)") << QStringList();
+    QTest::newRow("quoted names and comments stay")
+        << QByteArray("SELECT \"a'1\", `b 2`, [c'3] -- it's 4\n/* 'x' 5 */ FROM t")
+        << QByteArray("SELECT \"a'1\", `b 2`, [c'3] -- it's 4\n/* 'x' 5 */ FROM t") << QStringList();
+    QTest::newRow("blob literal: as it stands") << QByteArray("VALUES(x'00')") << QByteArray() << QStringList();
+    QTest::newRow("own parameter: as it stands") << QByteArray("VALUES(?, 1)") << QByteArray() << QStringList();
+    QTest::newRow("named parameter: as it stands") << QByteArray("VALUES(:a, 1)") << QByteArray() << QStringList();
+    QTest::newRow("unterminated text: as it stands") << QByteArray("VALUES('abc") << QByteArray() << QStringList();
+    QTest::newRow("semicolon inside a text") << QByteArray("VALUES('a;DROP')") << QByteArray("VALUES(?)")
+                                             << QStringList{"'a;DROP'"};
+}
+
+void tst_Database::shapesStatements()
+{
+    QFETCH(QByteArray, sql);
+    QFETCH(QByteArray, shape);
+    QFETCH(QStringList, literals);
+    db::StatementShape parsed;
+    const bool ok = parsed.parse(sql);
+    QCOMPARE(ok, !shape.isEmpty());
+    if (!ok)
+        return;
+    QCOMPARE(parsed.shape(), shape);
+    QStringList seen;
+    for (const auto &l : parsed.literals()) {
+        if (l.kind == db::StatementShape::Literal::Kind::Integer)
+            seen << QString::number(l.integer);
+        else
+            seen << u'\'' + QString::fromUtf8(parsed.text(l), l.length) + u'\'';
+    }
+    QCOMPARE(seen, literals);
+}
+
+// Statements that share a compiled shape give exactly what each would give
+// by itself: values, failures and result column names.
+void tst_Database::shapedStatementsGiveTheSameResults()
+{
+    db::Query &q = session_->qTemp;
+    for (const char *values : {"1,'a'", "-2,'b''c'", "+3,''"}) {
+        q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(%1)").arg(QLatin1String(values)));
+        q.execSql();
+    }
+    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(2147483648,'x')"));
+    QCOMPARE(failureOf([&] { q.execSql(); }),
+             QStringLiteral("CHECK constraint failed: old_id BETWEEN -2147483648 AND 2147483647"));
+    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(5 6,'x')"));
+    QCOMPARE(failureOf([&] { q.execSql(); }), QStringLiteral("near \"6\": syntax error"));
+    q.setSql(QStringLiteral("SELECT old_id, str_value, 7 FROM Razdel_table WHERE old_id = -2 ORDER BY 2"));
+    q.open();
+    QCOMPARE(q.recordCount(), 1);
+    QCOMPARE(q.fieldAsString(u"str_value"), QStringLiteral("b'c"));
+    QCOMPARE(q.fieldAsString(u"7"), QStringLiteral("7")); // a literal's column keeps its own name
+    q.setSql(QStringLiteral("SELECT * FROM Razdel_table ORDER BY 2 DESC"));
+    q.open();
+    QCOMPARE(q.fieldAsString(u"old_id"), QStringLiteral("3")); // ORDER BY 2 is the second column
 }
 
 void tst_Database::keepsStatementAsLines_data()
