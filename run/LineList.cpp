@@ -18,42 +18,52 @@ void LineList::append(QStringView line)
 
 void LineList::appendJoined(std::initializer_list<QStringView> parts)
 {
-    const qsizetype start = bytes_.size();
     for (QStringView p : parts)
         db::appendUtf8(bytes_, p);
-    spans_.push_back({start, bytes_.size() - start});
+    ends_.push_back(bytes_.size());
     bytes_.append("\r\n", 2);
 }
 
 void LineList::clear() noexcept
 {
     bytes_.clear();
-    spans_.clear();
+    ends_.clear();
+    first_ = 0;
     crlfJoined_ = true;
 }
 
 void LineList::release() noexcept
 {
     bytes_ = QByteArray();
-    spans_ = std::vector<Span>();
+    ends_ = std::vector<qsizetype>();
+    first_ = 0;
     crlfJoined_ = true;
 }
 
 void LineList::assignUtf8(QByteArray bytes, qsizetype start)
 {
-    spans_.clear();
+    ends_.clear();
     bytes_ = std::move(bytes);
+    first_ = start;
     crlfJoined_ = false;
     const char *s = bytes_.constData();
     qsizetype n = bytes_.size();
     if (const void *nul = std::memchr(s + start, 0, std::size_t(n - start)))
         n = static_cast<const char *>(nul) - s;
+    // Room for every line at once: a line list of a large file must not
+    // grow by doubling.
+    qsizetype breaks = 0;
+    for (qsizetype i = start; i < n; ++i)
+        breaks += (s[i] == '\n') | (s[i] == '\r');
+    ends_.reserve(std::size_t(breaks + 1));
     qsizetype i = start;
     while (i < n) {
-        const qsizetype from = i;
-        while (i < n && s[i] != '\r' && s[i] != '\n')
-            ++i;
-        spans_.push_back({from, i - from});
+        const char *lf = static_cast<const char *>(std::memchr(s + i, '\n', std::size_t(n - i)));
+        qsizetype end = lf ? lf - s : n;
+        if (const void *cr = std::memchr(s + i, '\r', std::size_t(end - i)))
+            end = static_cast<const char *>(cr) - s;
+        ends_.push_back(end);
+        i = end;
         if (i < n && s[i] == '\r')
             ++i;
         if (i < n && s[i] == '\n')
@@ -65,13 +75,10 @@ QByteArray LineList::joinedUtf8() const
 {
     if (crlfJoined_)
         return bytes_;
-    qsizetype total = 0;
-    for (const Span &s : spans_)
-        total += s.length + 2;
     QByteArray out;
-    out.reserve(total);
-    for (const Span &s : spans_) {
-        out.append(bytes_.constData() + s.offset, s.length);
+    out.reserve((ends_.empty() ? 0 : ends_.back() - first_) + 2 * count());
+    for (qsizetype i = 0; i < count(); ++i) {
+        out.append(lineUtf8(i));
         out.append("\r\n", 2);
     }
     return out;

@@ -16,12 +16,12 @@ namespace run {
 class LineList
 {
 public:
-    qsizetype count() const noexcept { return qsizetype(spans_.size()); }
+    qsizetype count() const noexcept { return qsizetype(ends_.size()); }
     QString line(qsizetype i) const;
     QByteArrayView lineUtf8(qsizetype i) const noexcept
     {
-        const Span &s = spans_[std::size_t(i)];
-        return QByteArrayView(bytes_.constData() + s.offset, s.length);
+        const qsizetype from = i == 0 ? first_ : startAfter(ends_[std::size_t(i - 1)]);
+        return QByteArrayView(bytes_.constData() + from, ends_[std::size_t(i)] - from);
     }
 
     void append(QStringView line);
@@ -39,13 +39,16 @@ public:
     QByteArray joinedUtf8() const;
 
 private:
-    struct Span
+    // A line runs from where the previous one's break ends to its own end;
+    // only the ends are kept: eight bytes a line.
+    qsizetype startAfter(qsizetype end) const noexcept
     {
-        qsizetype offset;
-        qsizetype length;
-    };
+        return end + ((bytes_.at(end) == '\r' && end + 1 < bytes_.size() && bytes_.at(end + 1) == '\n') ? 2 : 1);
+    }
+
     QByteArray bytes_;
-    std::vector<Span> spans_;
+    qsizetype first_ = 0;
+    std::vector<qsizetype> ends_;
     bool crlfJoined_ = true; // bytes_ is exactly every line followed by CR LF
 };
 
