@@ -5,10 +5,13 @@
 
 namespace run {
 
-// Replaces the two output files as a pair. Each is first written in full to a
-// temporary file beside it; only when both are complete are they renamed over
-// the outputs. Until then the previous outputs stay as they were, and a
-// failure, or destruction before commit(), removes the temporary files.
+// Replaces the two output files as a pair. Each is first written in full and
+// flushed to disk where no one sees it (an unnamed file where the system has
+// them, else "<output>.tmp"); only when both are complete are they renamed
+// over the outputs. A failure before that leaves both previous outputs as
+// they were and no temporary file behind; a failed second rename puts the
+// first output back. A crash between the two renames is finished by the next
+// run: a commit mark, written once both files are complete, tells it to.
 class OutputPair
 {
 public:
@@ -24,15 +27,22 @@ public:
     // Renames both staged files over the outputs.
     void commit();
 
+    // Brings a pair that a crashed run left mid-way to one piece: forward
+    // when its commit mark is there, else back, removing every leftover.
+    static void recover(const QString &first, const QString &second);
+
     static QString temporaryPathFor(const QString &output);
+    static QString backupPathFor(const QString &output);
+    static QString commitMarkFor(const QString &output);
 
 private:
+    class Staged;
     void checkReplaceable(int index) const;
     void discard() noexcept;
 
     QString outputs_[2];
-    QString temporaries_[2];
-    bool staged_[2] = {false, false};
+    QString targets_[2];
+    Staged *staged_[2] = {nullptr, nullptr};
 };
 
 } // namespace run

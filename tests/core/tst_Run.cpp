@@ -3,6 +3,7 @@
 
 #include <db/DbError.h>
 #include <db/Session.h>
+#include <run/OutputPair.h>
 #include <run/ReindexRun.h>
 #include <run/RunError.h>
 
@@ -44,6 +45,9 @@ private slots:
     void irreplaceableOutputIsCreateFailure_data();
     void irreplaceableOutputIsCreateFailure();
     void replacesTheVeryFileThatWasRead();
+    void recoversAPairLeftMidway_data();
+    void recoversAPairLeftMidway();
+    void replacedOutputKeepsItsPermissions();
 
 private:
     QStringList rows(const char *table, const char *columns);
@@ -339,6 +343,66 @@ void tst_Run::replacesTheVeryFileThatWasRead()
     ReindexRun(host_, *session_).run();
     QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
     QCOMPARE(dir_->read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
+}
+
+void tst_Run::recoversAPairLeftMidway_data()
+{
+    // What a run killed while replacing the outputs leaves: which of the
+    // complete new files still carry their temporary name, the backup of the
+    // first output, and whether the commit mark was made.
+    QTest::addColumn<bool>("firstTemporary");
+    QTest::addColumn<bool>("secondTemporary");
+    QTest::addColumn<bool>("backup");
+    QTest::addColumn<bool>("mark");
+    QTest::addColumn<bool>("forward");
+    QTest::newRow("killed while naming") << false << true << false << false << false;
+    QTest::newRow("killed before the mark") << true << true << true << false << false;
+    QTest::newRow("marked, nothing renamed") << true << true << true << true << true;
+    QTest::newRow("marked, first renamed") << false << true << true << true << true;
+    QTest::newRow("marked, both renamed") << false << false << true << true << true;
+}
+
+void tst_Run::recoversAPairLeftMidway()
+{
+    QFETCH(bool, firstTemporary);
+    QFETCH(bool, secondTemporary);
+    QFETCH(bool, backup);
+    QFETCH(bool, mark);
+    QFETCH(bool, forward);
+    const QByteArray newSections = "1|News\r\n", newForums = "5|1|FAQ\r\n";
+    const bool firstRenamed = mark && !firstTemporary;
+    const bool secondRenamed = mark && !secondTemporary;
+    dir_->write("fr_fr.txt", firstRenamed ? newSections : oldSections);
+    dir_->write("forum.txt", secondRenamed ? newForums : oldForums);
+    if (firstTemporary)
+        dir_->write("fr_fr.txt.tmp", newSections);
+    if (secondTemporary)
+        dir_->write("forum.txt.tmp", newForums);
+    if (backup)
+        dir_->write("fr_fr.txt.bak", oldSections);
+    if (mark)
+        dir_->write("fr_fr.txt.commit", QByteArray());
+    dir_->write("sections.txt", "1|News\r\n");
+    dir_->write("forums.txt", "5|1|FAQ\r\n");
+
+    run::OutputPair::recover(dir_->path("fr_fr.txt"), dir_->path("forum.txt"));
+    QCOMPARE(dir_->read("fr_fr.txt"), forward ? newSections : oldSections);
+    QCOMPARE(dir_->read("forum.txt"), forward ? newForums : oldForums);
+    QStringList entries = dir_->entries();
+    entries.removeIf([](const QString &e) { return e.startsWith(QLatin1String("Database.mdb")); });
+    QCOMPARE(entries, (QStringList{"forum.txt", "forums.txt", "fr_fr.txt", "sections.txt"}));
+}
+
+void tst_Run::replacedOutputKeepsItsPermissions()
+{
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    dir_->write("fr_fr.txt", oldSections);
+    const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QVERIFY(QFile::setPermissions(dir_->path("fr_fr.txt"), mode));
+    ReindexRun(host_, *session_).run();
+    QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
+    QCOMPARE(QFile::permissions(dir_->path("fr_fr.txt")) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), mode);
 }
 
 QTEST_GUILESS_MAIN(tst_Run)
