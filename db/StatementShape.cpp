@@ -124,7 +124,7 @@ bool StatementShape::parse(QByteArrayView sql)
             qsizetype j = i;
             std::int64_t value = 0;
             while (j < n && s[j] >= '0' && s[j] <= '9') {
-                value = value * 10 + (s[j] - '0');
+                value = std::int64_t(std::uint64_t(value) * 10u + std::uint64_t(s[j] - '0')); // a 19th digit wraps; unused then
                 ++j;
                 if (j - i > 18)
                     break;
