@@ -1,16 +1,24 @@
 // reindex-cli: the reindexing run without a window, for scripts and tests.
 // It uses its own folder exactly as the window program does: Database.mdb,
-// the intermediates and fr_fr.txt / forum.txt all live beside it.
+// the intermediates and fr_fr.txt / forum.txt all live beside it, unless
+// --dir names another folder for them.
+#include "CommandLine.h"
 #include "ConsoleHost.h"
 
 #include <db/DbError.h>
 #include <db/Session.h>
+#include <run/LineFile.h>
+#include <run/ListCheck.h>
 #include <run/ReindexRun.h>
+#include <run/ReplacedFile.h>
 #include <run/ReportText.h>
 #include <run/RunError.h>
+#include <run/RunSummary.h>
+#include <run/SectionMap.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 
 #include <cstdio>
 
@@ -24,33 +32,105 @@
 
 namespace {
 
-enum ExitCode { Completed = 0, RunFailed = 1, UsageError = 2, InputMissing = 3, DatabaseUnavailable = 4 };
+enum ExitCode {
+    Completed = 0,
+    RunFailed = 1,
+    UsageError = 2,
+    InputMissing = 3,
+    DatabaseUnavailable = 4,
+    AfterRunFailed = 5
+};
 
-const char usage[] =
-    "Usage: reindex-cli SECTIONS FORUMS\n"
-    "\n"
-    "Loads the section list SECTIONS (lines \"ID|title\") and the forum list FORUMS\n"
-    "(lines \"ID|section ID|title\"), UTF-8, into Database.mdb, numbers the sections\n"
-    "1, 2, 3 ... in file order, gives every forum its section's new number (0 when\n"
-    "no section has its section ID) and writes fr_fr.txt and forum.txt.\n"
-    "\n"
-    "Database.mdb, the intermediate files and both outputs live in the folder of\n"
-    "this program file, whatever the current directory.\n"
-    "\n"
-    "Options:\n"
-    "  -h, --help     show this help and exit\n"
-    "  -V, --version  show the version and exit\n"
-    "\n"
-    "Exit codes: 0 completed; 1 the run failed; 2 usage error; 3 an input file\n"
-    "is missing; 4 the database could not be opened.\n"
-    "\n"
-    "Example:\n"
-    "  reindex-cli sections.txt forums.txt\n";
+void printTo(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+}
 
 void printErr(const QString &text)
 {
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fputc('\n', stderr);
+    printTo(stderr, text);
+}
+
+QString counted(qsizetype n, const char *one, const char *many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+// --check: the run's own existence checks and missing-file messages, then
+// every finding of both lists. Nothing is opened for writing.
+int check(const CommandLine &command)
+{
+    if (!run::LineFile::exists(command.sections)) {
+        printErr(run::ReindexRun::sectionsMissingText());
+        return InputMissing;
+    }
+    if (!run::LineFile::exists(command.forums)) {
+        printErr(run::ReindexRun::forumsMissingText());
+        return InputMissing;
+    }
+    QByteArray sections;
+    QByteArray forums;
+    try {
+        sections = run::LineFile::readWhole(command.sections);
+        forums = run::LineFile::readWhole(command.forums);
+    } catch (const run::RunError &e) {
+        printErr(run::reportText(e.message()));
+        return RunFailed;
+    }
+    const run::ListCheck result(sections, forums, command.codePage ? &*command.codePage : nullptr);
+    // stderr is unbuffered: a board with a million orphaned forums would cost
+    // a write per line.
+    QByteArray text;
+    for (const run::ListCheck::Finding &f : result.findings()) {
+        const QString &file = f.list == run::ListCheck::List::Sections ? command.sections : command.forums;
+        const QLatin1String kind(f.severity == run::ListCheck::Severity::Warning ? "warning: " : "");
+        text += QStringLiteral("%1:%2: %3%4\n").arg(file).arg(f.line).arg(kind, f.message).toLocal8Bit();
+        if (text.size() >= 65536) {
+            std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+            text.clear();
+        }
+    }
+    std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+    std::fflush(stderr);
+    printTo(stdout, counted(result.problemCount(), "problem", "problems") + QLatin1String(", ")
+                        + counted(result.warningCount(), "warning", "warnings"));
+    return result.problemCount() == 0 ? Completed : RunFailed;
+}
+
+void printReport(const run::RunSummary &summary, qint64 nanoseconds)
+{
+    // A summary line, not a listing: --check names every one with its lines.
+    constexpr qsizetype shown = 10;
+    const QStringList &ids = summary.repeatedIdentifiers;
+    QString repeated = QString::number(ids.size());
+    if (!ids.isEmpty())
+        repeated += QLatin1String(" (") + ids.first(qMin(shown, ids.size())).join(QLatin1String(", "))
+                    + QLatin1String(ids.size() > shown ? ", ...)" : ")");
+    const double seconds = double(nanoseconds) / 1e9;
+    const qint64 rows = summary.sections + summary.forums;
+    const QString rate = seconds > 0 ? QString::number(qint64(double(rows) / seconds + 0.5)) : QStringLiteral("-");
+    printTo(stdout, QStringLiteral("sections: %1\n"
+                                   "forums: %2\n"
+                                   "forums without a section: %3\n"
+                                   "repeated section identifiers: %4\n"
+                                   "wall time: %5 s\n"
+                                   "rows per second: %6")
+                        .arg(summary.sections)
+                        .arg(summary.forums)
+                        .arg(summary.forumsWithoutSection)
+                        .arg(repeated, QString::number(seconds, 'f', 3), rate));
+    std::fflush(stdout);
+}
+
+QString programDirectory(const CommandLine &command)
+{
+    if (command.directory.isEmpty())
+        return QCoreApplication::applicationDirPath() + QDir::separator();
+    QString dir = QDir::toNativeSeparators(QDir(command.directory).absolutePath());
+    if (!dir.endsWith(QDir::separator()))
+        dir += QDir::separator();
+    return dir;
 }
 
 } // namespace
@@ -61,46 +141,42 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("reindex-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(REINDEX_VERSION));
 
-    QStringList files;
-    bool optionsEnded = false;
-    const QStringList args = QCoreApplication::arguments().mid(1);
-    for (const QString &arg : args) {
-        if (!optionsEnded && arg == QLatin1String("--")) {
-            optionsEnded = true;
-        } else if (!optionsEnded && (arg == QLatin1String("-h") || arg == QLatin1String("--help"))) {
-            std::fputs(usage, stdout);
-            return Completed;
-        } else if (!optionsEnded && (arg == QLatin1String("-V") || arg == QLatin1String("--version"))) {
-            std::printf("reindex-cli %s\n", REINDEX_VERSION);
-            return Completed;
-        } else if (!optionsEnded && arg.startsWith(u'-') && arg.size() > 1) {
-            printErr(QStringLiteral("reindex-cli: unknown option '%1'").arg(arg));
-            std::fputs("Try 'reindex-cli --help'.\n", stderr);
-            return UsageError;
-        } else {
-            files.append(arg);
-        }
-    }
-    if (files.size() != 2) {
-        std::fputs("reindex-cli: expected two files, SECTIONS and FORUMS\n", stderr);
+    const CommandLine command = CommandLine::parse(QCoreApplication::arguments().mid(1));
+    switch (command.action) {
+    case CommandLine::Action::Help:
+        std::fputs(CommandLine::helpText(), stdout);
+        return Completed;
+    case CommandLine::Action::Version:
+        std::printf("reindex-cli %s\n", REINDEX_VERSION);
+        return Completed;
+    case CommandLine::Action::Usage:
+        printErr(QStringLiteral("reindex-cli: ") + command.usageError);
         std::fputs("Try 'reindex-cli --help'.\n", stderr);
         return UsageError;
+    case CommandLine::Action::Check:
+        return check(command);
+    case CommandLine::Action::Run:
+        break;
     }
 
-    const QString programDirectory = QCoreApplication::applicationDirPath() + QDir::separator();
+    const QString directory = programDirectory(command);
 
     db::Session session;
     try {
-        session.open(programDirectory);
+        session.open(directory);
     } catch (const db::DbError &e) {
         printErr(QStringLiteral(u"Ошибка соединения с базой данных!"));
         printErr(e.message());
         return DatabaseUnavailable;
     }
 
-    ConsoleHost host(files.at(0), files.at(1), programDirectory, isatty(fileno(stderr)) != 0);
+    ConsoleHost host(command.sections, command.forums, directory, isatty(fileno(stderr)) != 0);
+    QElapsedTimer wallTime;
     try {
-        switch (run::ReindexRun(host, session).run()) {
+        run::ReindexRun reindexRun(host, session);
+        reindexRun.setInputCodePage(command.codePage ? &*command.codePage : nullptr);
+        wallTime.start();
+        switch (reindexRun.run()) {
         case run::ReindexRun::Outcome::Completed:
             break;
         case run::ReindexRun::Outcome::SectionsMissing:
@@ -114,11 +190,28 @@ int main(int argc, char **argv)
         host.printError(run::reportText(e.message()));
         return RunFailed;
     }
+    const qint64 runNanoseconds = wallTime.nsecsElapsed();
+
+    // The outputs are replaced by now: whatever fails from here on must not
+    // look like a failed run, which would leave them as they were.
+    int outcome = Completed;
+    try {
+        if (command.report)
+            printReport(run::RunSummary::read(session), runNanoseconds);
+        if (!command.mapFile.isEmpty())
+            run::ReplacedFile::replace(command.mapFile, run::SectionMap::read(session));
+    } catch (const run::RunError &e) {
+        host.printError(run::reportText(e.message()));
+        outcome = AfterRunFailed;
+    } catch (const db::DbError &e) {
+        host.printError(run::reportText(e.message()));
+        outcome = AfterRunFailed;
+    }
     try {
         session.ADOConnection1.close();
     } catch (const db::DbError &e) {
         host.printError(run::reportText(e.message()));
-        return RunFailed;
+        return outcome == Completed ? RunFailed : outcome;
     }
-    return Completed;
+    return outcome;
 }

@@ -1,5 +1,6 @@
 #include "LineFile.h"
 
+#include "CodePage.h"
 #include "LineList.h"
 #include "RunError.h"
 #include "Utf8Check.h"
@@ -62,6 +63,13 @@ QString LineFile::notUtf8Failure(const QString &path, qsizetype line)
         .arg(line);
 }
 
+QString LineFile::notDecodableFailure(const QString &path, qsizetype line, const QString &codePage)
+{
+    return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке %2: ошибка в строке %3")
+        .arg(fullPath(path), codePage)
+        .arg(line);
+}
+
 qsizetype LineFile::lineOfOffset(QByteArrayView text, qsizetype offset)
 {
     qsizetype line = 1;
@@ -87,18 +95,42 @@ QByteArray readAllOf(const QString &path)
         throw RunError(LineFile::openFailure(path, file.errorString()));
     if (QFileInfo(file).isDir())
         throw RunError(LineFile::openFailure(path, qt_error_string(EISDIR)));
+    // One allocation of the file's size: reading in growing pieces would
+    // briefly need half as much again for a large list.
     const qint64 size = file.size();
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError || (size > 0 && bytes.size() < size))
+    QByteArray bytes;
+    if (size > 0 && !file.isSequential()) {
+        bytes = QByteArray(qsizetype(size), Qt::Uninitialized); // resize() would add room to grow
+        qint64 got = 0;
+        while (got < size) {
+            const qint64 r = file.read(bytes.data() + got, size - got);
+            if (r <= 0)
+                break;
+            got += r;
+        }
+        if (got < size)
+            throw RunError(LineFile::readFailure());
+        if (!file.atEnd())
+            bytes.append(file.readAll()); // it grew while being read
+    } else {
+        bytes = file.readAll();
+    }
+    if (file.error() != QFileDevice::NoError)
         throw RunError(LineFile::readFailure());
     return bytes;
 }
 
 } // namespace
 
-void LineFile::load(const QString &path, LineList &lines)
+void LineFile::load(const QString &path, LineList &lines, const CodePage *codePage)
 {
     QByteArray bytes = readAllOf(path);
+    if (codePage) {
+        const qsizetype undefined = codePage->firstUndefined(bytes);
+        if (undefined >= 0)
+            throw RunError(notDecodableFailure(path, lineOfOffset(bytes, undefined), codePage->name()));
+        bytes = codePage->toUtf8(bytes);
+    }
     qsizetype start = 0;
     if (bytes.size() >= 3 && QByteArrayView(bytes).first(3) == QByteArrayView(signature, 3))
         start = 3;

@@ -6,6 +6,7 @@
 
 namespace run {
 
+class CodePage;
 class LineList;
 
 // The text files of a run: UTF-8 lines with "|"-separated fields in, UTF-8
@@ -26,8 +27,10 @@ public:
 
     // Reads a whole file into the list. Refuses a file that cannot be opened,
     // and one that is not well-formed UTF-8, naming the 1-based line of the
-    // first ill-formed sequence; the list is then left as it was.
-    static void load(const QString &path, LineList &lines);
+    // first ill-formed sequence; the list is then left as it was. With a code
+    // page the bytes are that code page's, decoded to UTF-8 first; a byte it
+    // leaves undefined is refused the same way.
+    static void load(const QString &path, LineList &lines, const CodePage *codePage = nullptr);
 
     static Split splitField(QStringView line);
 
@@ -50,6 +53,7 @@ public:
     static QString writeFailure();
 
     static QString notUtf8Failure(const QString &path, qsizetype line);
+    static QString notDecodableFailure(const QString &path, qsizetype line, const QString &codePage);
 
     // 1-based line, by the line rule, of a byte offset into the text.
     static qsizetype lineOfOffset(QByteArrayView text, qsizetype offset);

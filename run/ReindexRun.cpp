@@ -97,6 +97,10 @@ QString ReindexRun::completedText()
 
 ReindexRun::Outcome ReindexRun::run()
 {
+    // A run killed while replacing the outputs left them mid-way: make the
+    // pair whole before anything reads it.
+    OutputPair::recover(host_.programDirectory() + sectionsOutput, host_.programDirectory() + forumsOutput);
+
     // Checks.
     if (!LineFile::exists(host_.sectionsFileName())) {
         host_.showMessage(sectionsMissingText(), caption(), MessageIcon::Warning);
@@ -137,7 +141,7 @@ ReindexRun::Outcome ReindexRun::run()
 void ReindexRun::importSections(const QString &path)
 {
     LineList lines;
-    LineFile::load(path, lines);
+    LineFile::load(path, lines, codePage_);
     const qsizetype count = lines.count();
     host_.setOperationMaximum(int(count));
     db::Query &qTemp = session_.qTemp;
@@ -161,7 +165,7 @@ void ReindexRun::importSections(const QString &path)
 void ReindexRun::importForums(const QString &path)
 {
     LineList lines;
-    LineFile::load(path, lines);
+    LineFile::load(path, lines, codePage_);
     const qsizetype count = lines.count();
     host_.setOperationMaximum(int(count));
     db::Query &qTemp = session_.qTemp;

@@ -8,6 +8,7 @@ class Session;
 
 namespace run {
 
+class CodePage;
 class RunHost;
 
 // The reindexing run behind the start button: both lists into the tables,
@@ -25,6 +26,10 @@ public:
     // (run::RunError or db::DbError) with what was done so far left in place.
     Outcome run();
 
+    // Both lists are read in this code page instead of UTF-8 (none: UTF-8).
+    // The code page must outlive the run.
+    void setInputCodePage(const CodePage *codePage) { codePage_ = codePage; }
+
     static QString caption();
     static QString sectionsMissingText();
     static QString forumsMissingText();
@@ -39,6 +44,7 @@ private:
 
     RunHost &host_;
     db::Session &session_;
+    const CodePage *codePage_ = nullptr;
 };
 
 } // namespace run
