@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libgl-dev        # QtCore, QtWidgets, QtTest
     libsqlite3-dev                # the database engine
     fonts-wine                    # the window's font where the system has none like it
+    libbenchmark-dev              # bench/micro (built only where it is installed)
 )
 if [[ "${REINDEX_DEPS_EXTRA:-}" != "" ]]; then
     read -r -a extra <<<"$REINDEX_DEPS_EXTRA"

@@ -1,0 +1,299 @@
+// The database side of a line: the statement texts the run builds and reads
+// back, the parameter-marker scan, the shape parse and UTF-8 encoding of a
+// statement, a field's text, and a few statements run end to end on a
+// scratch copy of the pristine database.
+
+#include "SampleLines.h"
+
+#include <db/ParamMarkerScan.h>
+#include <db/Session.h>
+#include <db/StatementShape.h>
+#include <db/Utf8Text.h>
+#include <run/LineFile.h>
+
+#include <benchmark/benchmark.h>
+
+#include <initializer_list>
+#include <memory>
+
+namespace {
+
+using micro::sampleLines;
+
+// The statement pieces as the run puts them together.
+QString concat(std::initializer_list<QStringView> parts)
+{
+    qsizetype total = 0;
+    for (QStringView p : parts)
+        total += p.size();
+    QString out;
+    out.reserve(total);
+    for (QStringView p : parts)
+        out.append(p);
+    return out;
+}
+
+QString quoted(QStringView text)
+{
+    QString out;
+    out.reserve(text.size() + 2);
+    out.append(u'\'');
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\'') {
+            out.append(text.mid(from, i + 1 - from));
+            out.append(u'\'');
+            from = i + 1;
+        }
+    }
+    out.append(text.mid(from));
+    out.append(u'\'');
+    return out;
+}
+
+const QString sectionHead = QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(");
+const QString forumHead = QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(");
+
+void buildSectionInsert(db::Query &q, const QString &line)
+{
+    const run::LineFile::Split split = run::LineFile::splitField(line);
+    q.setSql(concat({sectionHead, split.field, u","}));
+    q.setSql(q.sql() + quoted(split.rest) + u')');
+}
+
+void buildForumInsert(db::Query &q, const QString &line)
+{
+    const run::LineFile::Split first = run::LineFile::splitField(line);
+    const run::LineFile::Split second = run::LineFile::splitField(first.rest);
+    q.setSql(concat({forumHead, first.field, u","}));
+    q.setSql(concat({q.sql(), second.field, u",0,"}));
+    q.setSql(q.sql() + quoted(second.rest) + u')');
+}
+
+// One session for the whole program, opened on first use.
+db::Session &session()
+{
+    // Made after the scratch folder, so it is closed before the folder goes.
+    static const std::unique_ptr<db::Session> s = [] {
+        const QString &dir = micro::scratchProgramDirectory();
+        auto opened = std::make_unique<db::Session>();
+        opened->open(dir);
+        return opened;
+    }();
+    return *s;
+}
+
+// The forum insert texts, as the engine is handed them.
+const std::vector<QString> &forumStatements()
+{
+    static const std::vector<QString> texts = [] {
+        std::vector<QString> out;
+        db::Query &q = session().qTempEx;
+        for (const QString &line : sampleLines().forums) {
+            buildForumInsert(q, line);
+            out.push_back(q.sql());
+        }
+        return out;
+    }();
+    return texts;
+}
+
+void setSqlSectionInsert(benchmark::State &state)
+{
+    const auto &sections = sampleLines().sections;
+    db::Query &q = session().qTemp;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        buildSectionInsert(q, sections[i]);
+        benchmark::DoNotOptimize(q.sql().size());
+        if (++i == sections.size())
+            i = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(setSqlSectionInsert);
+
+void setSqlForumInsert(benchmark::State &state)
+{
+    const auto &forums = sampleLines().forums;
+    db::Query &q = session().qTemp;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        buildForumInsert(q, forums[i]);
+        benchmark::DoNotOptimize(q.sql().size());
+        if (++i == forums.size())
+            i = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(setSqlForumInsert);
+
+// Most texts hold no ":" at all; arg 1 takes only those that do ("Тема: ",
+// "std::vector"), which the scan must walk through.
+void scanParameterMarkers(benchmark::State &state)
+{
+    std::vector<QString> texts;
+    for (const QString &t : forumStatements())
+        if (state.range(0) == 0 || t.contains(u':'))
+            texts.push_back(t);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(db::scanParameterMarkers(texts[i]));
+        if (++i == texts.size())
+            i = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetLabel(state.range(0) == 0 ? "all statements" : "statements with ':'");
+}
+BENCHMARK(scanParameterMarkers)->Arg(0)->Arg(1);
+
+void statementShapeParse(benchmark::State &state)
+{
+    std::vector<QByteArray> texts;
+    for (const QString &t : forumStatements())
+        texts.push_back(t.toUtf8());
+    db::StatementShape shape;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(shape.parse(texts[i]));
+        if (++i == texts.size())
+            i = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(statementShapeParse);
+
+void appendUtf8(benchmark::State &state)
+{
+    const auto &texts = forumStatements();
+    QByteArray out;
+    out.reserve(4096);
+    std::size_t i = 0;
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        out.resize(0);
+        db::appendUtf8(out, texts[i]);
+        bytes += out.size();
+        benchmark::DoNotOptimize(out.data());
+        if (++i == texts.size())
+            i = 0;
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(appendUtf8);
+
+void decodeUtf8(benchmark::State &state)
+{
+    std::vector<QByteArray> texts;
+    for (const QString &line : sampleLines().forums)
+        texts.push_back(line.toUtf8());
+    std::size_t i = 0;
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(db::decodeUtf8(texts[i]));
+        bytes += texts[i].size();
+        if (++i == texts.size())
+            i = 0;
+    }
+    state.SetBytesProcessed(bytes);
+}
+BENCHMARK(decodeUtf8);
+
+// Fills Forum_table with a few forums of section 7 once.
+void ensureForums()
+{
+    static const bool filled = [] {
+        db::Query &q = session().qExec;
+        q.setSql(QStringLiteral("DELETE * FROM Forum_table"));
+        q.execSql();
+        for (std::size_t i = 0; i < 8; ++i) {
+            const QStringView title =
+                run::LineFile::splitField(run::LineFile::splitField(sampleLines().forums[i]).rest).rest;
+            buildForumInsert(q, concat({QString::number(100 + i), u"|7|", title}));
+            q.execSql();
+        }
+        return true;
+    }();
+    (void)filled;
+}
+
+// The three fields the export reads from each row.
+void fieldAsString(benchmark::State &state)
+{
+    ensureForums();
+    db::Query &q = session().qTempEx;
+    q.setSql(QStringLiteral("SELECT * FROM Forum_table ORDER BY id"));
+    q.open();
+    q.first();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(q.fieldAsString(u"old_id"));
+        benchmark::DoNotOptimize(q.fieldAsString(u"new_id"));
+        benchmark::DoNotOptimize(q.fieldAsString(u"str_value"));
+        q.next();
+        if (q.eof())
+            q.first();
+    }
+    q.close();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(fieldAsString);
+
+// End to end through the session and the engine: a section insert built and
+// run, the renumbering's select of a section's forums, and its update.
+void execSectionInsert(benchmark::State &state)
+{
+    const auto &sections = sampleLines().sections;
+    db::Query &q = session().qTemp;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        buildSectionInsert(q, sections[i]);
+        q.execSql();
+        if (++i == sections.size())
+            i = 0;
+    }
+    session().ADOConnection1.commit();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(execSectionInsert);
+
+void openForumsOfSection(benchmark::State &state)
+{
+    ensureForums();
+    db::Query &q = session().qTempEx;
+    for (auto _ : state) {
+        q.close();
+        q.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = ") + QString::number(7)
+                 + QStringLiteral(" ORDER BY id"));
+        q.open();
+        q.first();
+        int rows = 0;
+        while (!q.eof()) {
+            benchmark::DoNotOptimize(q.fieldAsString(u"id"));
+            q.next();
+            ++rows;
+        }
+        benchmark::DoNotOptimize(rows);
+    }
+    q.close();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(openForumsOfSection);
+
+void execForumUpdate(benchmark::State &state)
+{
+    ensureForums();
+    db::Query &q = session().qExec;
+    int n = 0;
+    for (auto _ : state) {
+        q.close();
+        q.setSql(QStringLiteral("UPDATE Forum_table SET new_id = ") + QString::number(1 + n % 1000)
+                 + QStringLiteral(" WHERE id = ") + QString::number(1 + n % 8));
+        q.execSql();
+        ++n;
+    }
+    session().ADOConnection1.commit();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(execForumUpdate);
+
+} // namespace
