@@ -48,6 +48,7 @@ QVariantMap looks(const TfMain &window)
         {QStringLiteral("overallMax"), control<QProgressBar>(window, "ProgressBar2")->maximum()},
         {QStringLiteral("busy"), cursor != nullptr && cursor->shape() == Qt::WaitCursor},
         {QStringLiteral("visible"), window.isVisible()},
+        {QStringLiteral("focus"), window.focusWidget() ? window.focusWidget()->objectName() : QString()},
     };
 }
 
@@ -60,8 +61,6 @@ struct BarState
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(BarState)
 
 class tst_MainWindow : public QObject
 {
@@ -377,7 +376,8 @@ void tst_MainWindow::fullRunFromButton()
     dir.write(QStringLiteral("forums.txt"), "5|20|FAQ\r\n6|99|Old\r\n");
     TfMain w(dir.dir());
     w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
     control<QLineEdit>(w, "sFilenameEdit1")->setText(dir.path(QStringLiteral("sections.txt")));
     control<QLineEdit>(w, "sFilenameEdit2")->setText(dir.path(QStringLiteral("forums.txt")));
 
@@ -390,6 +390,9 @@ void tst_MainWindow::fullRunFromButton()
     QVERIFY(!duringRun.isEmpty());
     QCOMPARE(duringRun.value(QStringLiteral("startEnabled")).toBool(), false);
     QCOMPARE(duringRun.value(QStringLiteral("busy")).toBool(), true);
+    // The click focused the button; switched off, it leaves the keyboard to
+    // the window rather than to a field.
+    QCOMPARE(duringRun.value(QStringLiteral("focus")).toString(), QStringLiteral("fMain"));
 
     QCOMPARE(catcher.boxes().size(), size_t(1));
     const auto &box = catcher.boxes().front();
@@ -410,6 +413,7 @@ void tst_MainWindow::fullRunFromButton()
     QCOMPARE(after.value(QStringLiteral("startEnabled")).toBool(), true);
     QCOMPARE(after.value(QStringLiteral("overall")).toInt(), 0);
     QCOMPARE(after.value(QStringLiteral("operation")).toInt(), 0);
+    QCOMPARE(after.value(QStringLiteral("focus")).toString(), QStringLiteral("fMain"));
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QVERIFY(!w.isRunning());
     QVERIFY(!w.isQuitRequested());

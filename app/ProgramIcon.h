@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QIcon>
+
+// The program icon: on Windows the icon resource "MAINICON" carried in the
+// program file, in each of its sizes; elsewhere none of its own.
+QIcon programIcon();
