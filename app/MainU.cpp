@@ -24,7 +24,6 @@
 #include <QScreen>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -297,14 +296,8 @@ void TfMain::pump()
     if (!eventsDue_ && sinceEvents_.isValid() && sinceEvents_.elapsed() < pumpIntervalMs)
         return;
     eventsDue_ = false;
-    static qint64 inEvents = 0, inFlush = 0, count = 0;
-    QElapsedTimer probe; probe.start();
     flushBars();
-    inFlush += probe.nsecsElapsed();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    inEvents += probe.nsecsElapsed();
-    ++count;
-    if (count % 200 == 0) fprintf(stderr, "pumps %lld flush %.3f s total %.3f s\n", count, inFlush / 1e9, inEvents / 1e9);
     sinceEvents_.start();
 }
 
