@@ -10,25 +10,39 @@ namespace {
 
 // Lines end at CR LF, a lone CR or a lone LF; reading back gives every line
 // followed by CR LF, so the normalised text is the statement text itself.
-QString statementTextOf(const QString &text)
+// The text as it reads back. Most texts need nothing or only a final CR LF:
+// those are taken over as they are, without a copy where they have room.
+QString statementTextOf(QString text)
 {
-    QString out;
-    out.reserve(text.size() + 2);
-    const QChar *s = text.constData();
+    const char16_t *s = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype n = text.size();
+    bool regular = true; // every break so far a CR LF pair
+    for (qsizetype i = 0; i < n && regular; ++i) {
+        if (s[i] == u'\r')
+            regular = i + 1 < n && s[i + 1] == u'\n' && (++i, true);
+        else if (s[i] == u'\n')
+            regular = false;
+    }
+    if (regular) {
+        if (n > 0 && !(n >= 2 && s[n - 2] == u'\r' && s[n - 1] == u'\n'))
+            text.append(QLatin1String("\r\n"));
+        return text;
+    }
+    QString out;
+    out.reserve(n + 2);
     qsizetype runStart = 0;
     for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = s[i];
+        const char16_t c = s[i];
         if (c != u'\r' && c != u'\n')
             continue;
-        out.append(s + runStart, i - runStart);
+        out.append(QStringView(s + runStart, i - runStart));
         out.append(QLatin1String("\r\n"));
         if (c == u'\r' && i + 1 < n && s[i + 1] == u'\n')
             ++i;
         runStart = i + 1;
     }
     if (runStart < n) {
-        out.append(s + runStart, n - runStart);
+        out.append(QStringView(s + runStart, n - runStart));
         out.append(QLatin1String("\r\n"));
     }
     return out;
@@ -38,10 +52,10 @@ QString statementTextOf(const QString &text)
 
 Query::Query(Connection &connection, QString name) : connection_(connection), name_(std::move(name)) {}
 
-void Query::setSql(const QString &text)
+void Query::setSql(QString text)
 {
     close();
-    QString statement = statementTextOf(text);
+    QString statement = statementTextOf(std::move(text));
     if (statement == statementText_)
         return;
     statementText_ = std::move(statement);

@@ -23,7 +23,7 @@ public:
 
     // Closes the query and makes the text its statement lines; never fails,
     // whatever the text holds.
-    void setSql(const QString &text);
+    void setSql(QString text);
     // The statement lines, each followed by CR LF, the last one too.
     const QString &sql() const noexcept { return statementText_; }
     const QString &commandText() const;

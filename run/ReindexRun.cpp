@@ -24,7 +24,7 @@ QString concat(std::initializer_list<QStringView> parts)
     for (QStringView p : parts)
         total += p.size();
     QString out;
-    out.reserve(total);
+    out.reserve(total + 2); // room for the line break the query object adds
     for (QStringView p : parts)
         out.append(p);
     return out;
@@ -152,7 +152,7 @@ void ReindexRun::importSections(const QString &path)
         const LineFile::Split split = LineFile::splitField(line);
         requireIdentifier(split.field, path, i + 1, QStringLiteral(u"идентификатор"));
         qTemp.setSql(concat({head, split.field, u","}));
-        qTemp.setSql(qTemp.sql() + quoted(split.rest) + u')');
+        qTemp.setSql(concat({qTemp.sql(), quoted(split.rest), u")"}));
         qTemp.execSql();
         host_.stepOperation();
         host_.pump();
@@ -179,7 +179,7 @@ void ReindexRun::importForums(const QString &path)
         requireIdentifier(second.field, path, i + 1, QStringLiteral(u"идентификатор раздела"));
         qTemp.setSql(concat({head, first.field, u","}));
         qTemp.setSql(concat({qTemp.sql(), second.field, u",0,"}));
-        qTemp.setSql(qTemp.sql() + quoted(second.rest) + u')');
+        qTemp.setSql(concat({qTemp.sql(), quoted(second.rest), u")"}));
         qTemp.execSql();
         host_.stepOperation();
         host_.pump();
