@@ -11,11 +11,14 @@ QByteArray peakMemory()
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return QByteArray();
+    QByteArray out;
     for (const QByteArray &line : status.readAll().split('\n')) {
         if (line.startsWith("VmHWM:"))
-            return ", peak " + line.mid(6).simplified();
+            out += ", peak " + line.mid(6).simplified();
+        else if (line.startsWith("RssAnon:") || line.startsWith("RssFile:") || line.startsWith("RssShmem:"))
+            out += ", " + line.simplified();
     }
-    return QByteArray();
+    return out;
 }
 
 } // namespace
