@@ -69,7 +69,9 @@ std::chrono::milliseconds Connection::envInterval()
 {
     bool ok = false;
     const int ms = qEnvironmentVariableIntValue("REINDEX_COMMIT_MS", &ok);
-    return std::chrono::milliseconds(ok && ms > 0 ? ms : 2000);
+    // A few seconds: a crash loses no more than that of table rows, while
+    // committing more often costs a large run much of its time.
+    return std::chrono::milliseconds(ok && ms > 0 ? ms : 5000);
 }
 
 Connection::Connection(QString name) : name_(std::move(name)) {}
