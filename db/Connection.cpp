@@ -369,93 +369,95 @@ void Connection::forget(ResultSet *result) noexcept
     std::erase(live_, result);
 }
 
-namespace {
-
-// Puts a reused statement back for its next use, whatever happened.
-struct ResetOnExit
+// One statement on its way through the engine: its shape bound or the text
+// compiled, the results that could see its changes settled, and the statement
+// put back or finalized whatever happens.
+class Connection::Running
 {
-    sqlite3_stmt *statement;
-    ~ResetOnExit()
+public:
+    Running(Connection &connection, const QString &commandText, bool forQuery) : connection_(connection)
     {
-        if (statement) {
+        if (!connection.isOpen())
+            connection.open();
+        QByteArray &sql = connection.utf8_;
+        sql.clear();
+        appendUtf8(sql, commandText);
+        translate(sql);
+        shaped = connection.boundShape(sql, forQuery);
+        if (shaped) {
+            statement = shaped->statement.handle();
+            readOnly = shaped->readOnly;
+        } else {
+            int rc = SQLITE_OK;
+            QString error;
+            own = compileOne(connection.db_.handle(), sql, rc, error);
+            if (!own)
+                connection.fail(rc, error);
+            statement = own.handle();
+            readOnly = sqlite3_stmt_readonly(statement) != 0;
+        }
+        if (!readOnly) {
+            connection.settleAll();
+            connection.beginGroup();
+        }
+    }
+
+    ~Running() { putBack(); }
+
+    Running(const Running &) = delete;
+    Running &operator=(const Running &) = delete;
+
+    // The statement now belongs to a result that reads from it.
+    void handOver() noexcept
+    {
+        own.release();
+        statement = nullptr;
+    }
+
+    [[noreturn]] void fail(int rc) { fail(rc, connection_.db_.lastError()); }
+
+    [[noreturn]] void fail(int rc, const QString &error)
+    {
+        putBack(); // before the commit that precedes the failure
+        connection_.fail(rc, error);
+    }
+
+    sqlite3_stmt *statement = nullptr;
+    Shaped *shaped = nullptr;
+    bool readOnly = false;
+    SqliteStatement own;
+
+private:
+    void putBack() noexcept
+    {
+        if (shaped && statement) {
             sqlite3_reset(statement);
             sqlite3_clear_bindings(statement);
         }
+        own = SqliteStatement();
+        statement = nullptr;
     }
-};
 
-} // namespace
+    Connection &connection_;
+};
 
 void Connection::execute(const QString &commandText)
 {
-    if (!isOpen())
-        open();
-    QByteArray &sql = utf8_;
-    sql.clear();
-    appendUtf8(sql, commandText);
-    translate(sql);
-    SqliteStatement own;
-    Shaped *shaped = boundShape(sql, false);
-    sqlite3_stmt *st = shaped ? shaped->statement.handle() : nullptr;
-    bool readOnly = shaped && shaped->readOnly;
-    ResetOnExit reset{st};
-    QString error;
-    int rc = SQLITE_OK;
-    if (!st) {
-        own = compileOne(db_.handle(), sql, rc, error);
-        if (!own)
-            fail(rc, error);
-        st = own.handle();
-        readOnly = sqlite3_stmt_readonly(st) != 0;
-    }
-    if (!readOnly) {
-        settleAll();
-        beginGroup();
-    }
+    Running running(*this, commandText, false);
+    int rc;
     do {
-        rc = sqlite3_step(st);
+        rc = sqlite3_step(running.statement);
     } while (rc == SQLITE_ROW);
-    if (rc != SQLITE_DONE) {
-        error = db_.lastError();
-        // Finalized or reset before the commit that precedes the failure.
-        own = SqliteStatement();
-        if (reset.statement) {
-            sqlite3_reset(reset.statement);
-            sqlite3_clear_bindings(reset.statement);
-            reset.statement = nullptr;
-        }
-        fail(rc, error);
-    }
+    if (rc != SQLITE_DONE)
+        running.fail(rc);
     commitIfDue();
 }
 
 void Connection::query(const QString &commandText, ResultSet &result)
 {
     result.clear();
-    if (!isOpen())
-        open();
-    QByteArray &sql = utf8_;
-    sql.clear();
-    appendUtf8(sql, commandText);
-    translate(sql);
-    SqliteStatement own;
-    Shaped *shaped = boundShape(sql, true);
-    sqlite3_stmt *st = shaped ? shaped->statement.handle() : nullptr;
-    bool readOnly = shaped && shaped->readOnly;
-    ResetOnExit reset{st};
-    QString error;
-    int rc = SQLITE_OK;
-    if (!st) {
-        own = compileOne(db_.handle(), sql, rc, error);
-        if (!own)
-            fail(rc, error);
-        st = own.handle();
-        readOnly = sqlite3_stmt_readonly(st) != 0;
-    }
-    if (!readOnly) {
-        settleAll();
-        beginGroup();
-    }
+    Running running(*this, commandText, true);
+    Shaped *shaped = running.shaped;
     ResultSet::Release release;
     if (shaped) {
         release = [this, shaped, &result](sqlite3_stmt *stmt) {
@@ -472,30 +474,21 @@ void Connection::query(const QString &commandText, ResultSet &result)
     }
     // Results up to this many rows are fetched whole; larger ones stream.
     constexpr qsizetype keepLimit = 4096;
-    rc = result.open(st, sqlite3_step(st), shaped ? &shaped->columnNames : nullptr, keepLimit, release);
-    if (rc != SQLITE_DONE) {
-        error = db_.lastError();
-        if (result.isStreaming() && !shaped)
-            own.release(); // the result finalizes it
-        result.clear();
-        own = SqliteStatement();
-        if (reset.statement) {
-            sqlite3_reset(reset.statement);
-            sqlite3_clear_bindings(reset.statement);
-            reset.statement = nullptr;
-        }
-        fail(rc, error);
-    }
+    sqlite3_stmt *st = running.statement;
+    const int rc = result.open(st, sqlite3_step(st), shaped ? &shaped->columnNames : nullptr, keepLimit, release);
     if (result.isStreaming()) {
         // The result keeps the statement; it gives it back when done with it.
+        running.handOver();
         live_.push_back(&result);
         if (shaped)
             shaped->heldBy = &result;
-        else
-            own.release();
-        reset.statement = nullptr;
     }
-    if (!readOnly)
+    if (rc != SQLITE_DONE) {
+        const QString error = db_.lastError();
+        result.clear(); // gives a streaming statement back
+        running.fail(rc, error);
+    }
+    if (!running.readOnly)
         commitIfDue();
 }
 

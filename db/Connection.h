@@ -85,6 +85,7 @@ private:
     void forget(ResultSet *result) noexcept;
     std::vector<ResultSet *> live_;
 
+    class Running;
     Shaped *boundShape(const QByteArray &sql, bool forQuery);
     void releaseShapes() noexcept;
     [[noreturn]] void fail(int rc, const QString &text);
