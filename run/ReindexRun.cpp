@@ -6,6 +6,7 @@
 #include "OutputPair.h"
 #include "RunError.h"
 #include "RunHost.h"
+#include "StatementText.h"
 
 #include <db/Session.h>
 
@@ -18,36 +19,7 @@ const QString forumsOutput = QStringLiteral("forum.txt");
 const QString sectionsIntermediate = QStringLiteral("1.txt");
 const QString forumsIntermediate = QStringLiteral("2.txt");
 
-QString concat(std::initializer_list<QStringView> parts)
-{
-    qsizetype total = 0;
-    for (QStringView p : parts)
-        total += p.size();
-    QString out;
-    out.reserve(total + 2); // room for the line break the query object adds
-    for (QStringView p : parts)
-        out.append(p);
-    return out;
-}
-
-// A text as a single-quoted literal, its own single quotes doubled.
-QString quoted(QStringView text)
-{
-    QString out;
-    out.reserve(text.size() + 2);
-    out.append(u'\'');
-    qsizetype from = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'\'') {
-            out.append(text.mid(from, i + 1 - from));
-            out.append(u'\'');
-            from = i + 1;
-        }
-    }
-    out.append(text.mid(from));
-    out.append(u'\'');
-    return out;
-}
+using run::StatementText;
 
 void requireIdentifier(QStringView field, const QString &path, qsizetype line, const QString &what)
 {
@@ -138,6 +110,13 @@ ReindexRun::Outcome ReindexRun::run()
     return Outcome::Completed;
 }
 
+void ReindexRun::endPhase()
+{
+    host_.stepOverall();
+    host_.setOperationPosition(0);
+    host_.pump();
+}
+
 void ReindexRun::importSections(const QString &path)
 {
     LineList lines;
@@ -151,15 +130,13 @@ void ReindexRun::importSections(const QString &path)
         const QString line = lines.line(i);
         const LineFile::Split split = LineFile::splitField(line);
         requireIdentifier(split.field, path, i + 1, QStringLiteral(u"идентификатор"));
-        qTemp.setSql(concat({head, split.field, u","}));
-        qTemp.setSql(concat({qTemp.sql(), quoted(split.rest), u")"}));
+        qTemp.setSql(StatementText::concat({head, split.field, u","}));
+        qTemp.setSql(StatementText::concat({qTemp.sql(), StatementText::quoted(split.rest), u")"}));
         qTemp.execSql();
         host_.stepOperation();
         host_.pump();
     }
-    host_.stepOverall();
-    host_.setOperationPosition(0);
-    host_.pump();
+    endPhase();
 }
 
 void ReindexRun::importForums(const QString &path)
@@ -177,16 +154,14 @@ void ReindexRun::importForums(const QString &path)
         const LineFile::Split second = LineFile::splitField(first.rest);
         requireIdentifier(first.field, path, i + 1, QStringLiteral(u"идентификатор"));
         requireIdentifier(second.field, path, i + 1, QStringLiteral(u"идентификатор раздела"));
-        qTemp.setSql(concat({head, first.field, u","}));
-        qTemp.setSql(concat({qTemp.sql(), second.field, u",0,"}));
-        qTemp.setSql(concat({qTemp.sql(), quoted(second.rest), u")"}));
+        qTemp.setSql(StatementText::concat({head, first.field, u","}));
+        qTemp.setSql(StatementText::concat({qTemp.sql(), second.field, u",0,"}));
+        qTemp.setSql(StatementText::concat({qTemp.sql(), StatementText::quoted(second.rest), u")"}));
         qTemp.execSql();
         host_.stepOperation();
         host_.pump();
     }
-    host_.stepOverall();
-    host_.setOperationPosition(0);
-    host_.pump();
+    endPhase();
 }
 
 void ReindexRun::renumber()
@@ -225,9 +200,7 @@ void ReindexRun::renumber()
     }
     LineFile::saveWithSignature(lines, host_.programDirectory() + sectionsIntermediate);
     lines.clear();
-    host_.stepOverall();
-    host_.setOperationPosition(0);
-    host_.pump();
+    endPhase();
 }
 
 void ReindexRun::exportForums()
@@ -248,9 +221,7 @@ void ReindexRun::exportForums()
     }
     // All database work is done: make it durable before any file is replaced.
     session_.ADOConnection1.commit();
-    host_.stepOverall();
-    host_.setOperationPosition(0);
-    host_.pump();
+    endPhase();
     LineFile::saveWithSignature(lines, host_.programDirectory() + forumsIntermediate);
     lines.release();
     host_.setOperationMaximum(4);

@@ -36,6 +36,8 @@ public:
     static QString completedText();
 
 private:
+    // The overall bar one on, the operation bar back to 0.
+    void endPhase();
     void importSections(const QString &path);
     void importForums(const QString &path);
     void renumber();

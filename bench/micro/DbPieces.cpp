@@ -5,6 +5,7 @@
 
 #include "SampleLines.h"
 
+#include <run/StatementText.h>
 #include <db/ParamMarkerScan.h>
 #include <db/Session.h>
 #include <db/StatementShape.h>
@@ -23,32 +24,12 @@ using micro::sampleLines;
 // The statement pieces as the run puts them together.
 QString concat(std::initializer_list<QStringView> parts)
 {
-    qsizetype total = 0;
-    for (QStringView p : parts)
-        total += p.size();
-    QString out;
-    out.reserve(total);
-    for (QStringView p : parts)
-        out.append(p);
-    return out;
+    return run::StatementText::concat(parts);
 }
 
 QString quoted(QStringView text)
 {
-    QString out;
-    out.reserve(text.size() + 2);
-    out.append(u'\'');
-    qsizetype from = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'\'') {
-            out.append(text.mid(from, i + 1 - from));
-            out.append(u'\'');
-            from = i + 1;
-        }
-    }
-    out.append(text.mid(from));
-    out.append(u'\'');
-    return out;
+    return run::StatementText::quoted(text);
 }
 
 const QString sectionHead = QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(");
