@@ -1,5 +1,6 @@
 #include "OutputPair.h"
 
+#include "FileOps.h"
 #include "LineFile.h"
 #include "RunError.h"
 
@@ -22,71 +23,6 @@
 
 namespace run {
 
-namespace {
-
-// An output that is a link is replaced at the link's target, as writing
-// through the link would have done.
-QString effectiveTarget(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isSymLink()) {
-        const QString target = info.symLinkTarget();
-        if (!target.isEmpty())
-            return target;
-    }
-    return path;
-}
-
-std::filesystem::path fsPath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-bool exists(const QString &path)
-{
-    std::error_code ec;
-    return std::filesystem::exists(std::filesystem::symlink_status(fsPath(path), ec));
-}
-
-void removeQuietly(const QString &path) noexcept
-{
-    std::error_code ec;
-    std::filesystem::remove(fsPath(path), ec);
-}
-
-bool renameOver(const QString &from, const QString &to, QString *reason)
-{
-    std::error_code ec;
-    std::filesystem::rename(fsPath(from), fsPath(to), ec);
-    if (ec && reason)
-        *reason = QString::fromLocal8Bit(ec.message());
-    return !ec;
-}
-
-void syncDirectory(const QString &dir)
-{
-#ifndef Q_OS_WIN
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(dir);
-#endif
-}
-
-QString folderOf(const QString &path)
-{
-    return QFileInfo(path).absolutePath();
-}
-
-} // namespace
-
 // One output's new content, complete and on disk, not yet under its name.
 class OutputPair::Staged
 {
@@ -94,9 +30,9 @@ public:
     Staged(const QString &target, QByteArrayView bytes, const QString &output)
         : target_(target), temporary_(temporaryPathFor(target))
     {
-        removeQuietly(temporary_);
+        FileOps::removeQuietly(temporary_);
 #if defined(Q_OS_LINUX) && defined(O_TMPFILE)
-        fd_ = ::open(QFile::encodeName(folderOf(target)).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        fd_ = ::open(QFile::encodeName(FileOps::folderOf(target)).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             keepMode();
             if (!writeAll(bytes) || ::fsync(fd_) != 0)
@@ -110,15 +46,10 @@ public:
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
             throw RunError(LineFile::createFailure(output, file.errorString()));
         named_ = true;
-        bool written = file.write(bytes.data(), bytes.size()) == bytes.size();
-#ifdef Q_OS_WIN
-        written = written && _commit(file.handle()) == 0;
-#else
-        written = written && ::fsync(file.handle()) == 0;
-#endif
+        const bool written = file.write(bytes.data(), bytes.size()) == bytes.size() && FileOps::syncFile(file);
         file.close();
         if (!written || file.error() != QFileDevice::NoError) {
-            removeQuietly(temporary_);
+            FileOps::removeQuietly(temporary_);
             named_ = false;
             throw RunError(LineFile::writeFailure());
         }
@@ -131,7 +62,7 @@ public:
             ::close(fd_);
 #endif
         if (named_)
-            removeQuietly(temporary_);
+            FileOps::removeQuietly(temporary_);
     }
 
     Staged(const Staged &) = delete;
@@ -193,7 +124,7 @@ private:
 OutputPair::OutputPair(QString first, QString second) : outputs_{std::move(first), std::move(second)}
 {
     for (int i = 0; i < 2; ++i)
-        targets_[i] = effectiveTarget(outputs_[i]);
+        targets_[i] = FileOps::effectiveTarget(outputs_[i]);
 }
 
 OutputPair::~OutputPair()
@@ -226,21 +157,7 @@ void OutputPair::discard() noexcept
 
 void OutputPair::checkReplaceable(int index) const
 {
-    const QString &output = outputs_[index];
-    const QFileInfo info(targets_[index]);
-    if (!info.exists())
-        return;
-    if (info.isDir())
-        throw RunError(LineFile::createFailure(output, qt_error_string(EISDIR)));
-    // A rename would replace even a read-only file; the user marked it so to
-    // keep it. The mode bits, not the caller's access: an administrator could
-    // write anything.
-    constexpr QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
-    if (!(info.permissions() & anyWrite))
-        throw RunError(LineFile::createFailure(output, qt_error_string(EACCES)));
-    QFile probe(info.filePath());
-    if (!probe.open(QIODevice::ReadWrite))
-        throw RunError(LineFile::createFailure(output, probe.errorString()));
+    FileOps::checkReplaceable(outputs_[index], targets_[index]);
 }
 
 void OutputPair::stage(int index, QByteArrayView bytes)
@@ -264,13 +181,13 @@ void OutputPair::commit()
     staged_[0]->name();
     const QString backup = backupPathFor(targets_[0]);
     const QString mark = commitMarkFor(targets_[0]);
-    const bool hadFirst = exists(targets_[0]);
-    removeQuietly(backup);
+    const bool hadFirst = FileOps::exists(targets_[0]);
+    FileOps::removeQuietly(backup);
     if (hadFirst) {
         std::error_code ec;
-        std::filesystem::create_hard_link(fsPath(targets_[0]), fsPath(backup), ec);
+        std::filesystem::create_hard_link(FileOps::fsPath(targets_[0]), FileOps::fsPath(backup), ec);
         if (ec)
-            std::filesystem::copy_file(fsPath(targets_[0]), fsPath(backup), ec);
+            std::filesystem::copy_file(FileOps::fsPath(targets_[0]), FileOps::fsPath(backup), ec);
         if (ec)
             throw RunError(LineFile::createFailure(outputs_[0], QString::fromLocal8Bit(ec.message())));
     }
@@ -279,8 +196,8 @@ void OutputPair::commit()
         QString backup, mark;
         ~Cleanup()
         {
-            removeQuietly(mark);
-            removeQuietly(backup);
+            FileOps::removeQuietly(mark);
+            FileOps::removeQuietly(backup);
         }
     } cleanup{backup, mark};
     {
@@ -288,45 +205,45 @@ void OutputPair::commit()
         if (!markFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
             throw RunError(LineFile::createFailure(outputs_[0], markFile.errorString()));
     }
-    syncDirectory(folderOf(targets_[0]));
-    if (folderOf(targets_[1]) != folderOf(targets_[0]))
-        syncDirectory(folderOf(targets_[1]));
+    FileOps::syncDirectory(FileOps::folderOf(targets_[0]));
+    if (FileOps::folderOf(targets_[1]) != FileOps::folderOf(targets_[0]))
+        FileOps::syncDirectory(FileOps::folderOf(targets_[1]));
 
     QString reason;
-    if (!renameOver(staged_[0]->temporary(), targets_[0], &reason))
+    if (!FileOps::renameOver(staged_[0]->temporary(), targets_[0], &reason))
         throw RunError(LineFile::createFailure(outputs_[0], reason));
     staged_[0]->renamed();
-    if (!renameOver(staged_[1]->temporary(), targets_[1], &reason)) {
+    if (!FileOps::renameOver(staged_[1]->temporary(), targets_[1], &reason)) {
         // Put the first output back as it was, so the pair stays whole.
         if (hadFirst)
-            renameOver(backup, targets_[0], nullptr);
+            FileOps::renameOver(backup, targets_[0], nullptr);
         else
-            removeQuietly(targets_[0]);
+            FileOps::removeQuietly(targets_[0]);
         throw RunError(LineFile::createFailure(outputs_[1], reason));
     }
     staged_[1]->renamed();
-    syncDirectory(folderOf(targets_[0]));
-    if (folderOf(targets_[1]) != folderOf(targets_[0]))
-        syncDirectory(folderOf(targets_[1]));
+    FileOps::syncDirectory(FileOps::folderOf(targets_[0]));
+    if (FileOps::folderOf(targets_[1]) != FileOps::folderOf(targets_[0]))
+        FileOps::syncDirectory(FileOps::folderOf(targets_[1]));
 }
 
 void OutputPair::recover(const QString &first, const QString &second)
 {
-    const QString targets[2] = {effectiveTarget(first), effectiveTarget(second)};
+    const QString targets[2] = {FileOps::effectiveTarget(first), FileOps::effectiveTarget(second)};
     const QString mark = commitMarkFor(targets[0]);
-    if (exists(mark)) {
+    if (FileOps::exists(mark)) {
         // Both files were complete before the mark was made: finish the renames.
         for (const QString &target : targets) {
             const QString temporary = temporaryPathFor(target);
-            if (exists(temporary))
-                renameOver(temporary, target, nullptr);
+            if (FileOps::exists(temporary))
+                FileOps::renameOver(temporary, target, nullptr);
         }
-        syncDirectory(folderOf(targets[0]));
+        FileOps::syncDirectory(FileOps::folderOf(targets[0]));
     }
     for (const QString &target : targets)
-        removeQuietly(temporaryPathFor(target));
-    removeQuietly(backupPathFor(targets[0]));
-    removeQuietly(mark);
+        FileOps::removeQuietly(temporaryPathFor(target));
+    FileOps::removeQuietly(backupPathFor(targets[0]));
+    FileOps::removeQuietly(mark);
 }
 
 } // namespace run
