@@ -9,6 +9,9 @@
 #include "TextCellMetrics.h"
 #include "WindowFont.h"
 
+#include <FilenameEdit.h>
+#include <GlyphButton.h>
+#include <Pictures.h>
 #include <run/ReindexRun.h>
 
 #include <QApplication>
@@ -18,9 +21,7 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScreen>
 
 #include <algorithm>
@@ -105,9 +106,9 @@ void TfMain::createControls()
         text->setContentsMargins(0, labelTopMargin, 0, 0);
         place(text, name, geometry);
     };
-    auto fileField = [&](QLineEdit *&field, const char *name, const QRect &geometry) {
-        field = new QLineEdit(Panel1);
-        field->setMaxLength(255);
+    auto fileField = [&](FilenameEdit *&field, const char *name, const QRect &geometry, const QString &filter) {
+        field = new FilenameEdit(Panel1);
+        field->setFilter(filter);
         place(field, name, geometry);
     };
     auto bar = [&](QProgressBar *&progress, const char *name, const QRect &geometry, int maximum) {
@@ -121,8 +122,9 @@ void TfMain::createControls()
     panel(Panel1, "Panel1", QRect(8, 8, 377, 81));
     label(Label1, Panel1, "Label1", QRect(16, 19, 69, 13), QStringLiteral(u"Файл fr_fr.txt"));
     label(Label2, Panel1, "Label2", QRect(16, 46, 75, 13), QStringLiteral(u"Файл forum.txt"));
-    fileField(sFilenameEdit1, "sFilenameEdit1", QRect(104, 16, 257, 21));
-    fileField(sFilenameEdit2, "sFilenameEdit2", QRect(104, 43, 257, 21));
+    fileField(sFilenameEdit1, "sFilenameEdit1", QRect(104, 16, 257, 21),
+              QStringLiteral(u"Файл таблицы разделов|fr_fr.txt"));
+    fileField(sFilenameEdit2, "sFilenameEdit2", QRect(104, 43, 257, 21), QStringLiteral(u"Файл таблицы тем|forum.txt"));
 
     panel(Panel2, "Panel2", QRect(8, 95, 377, 81));
     label(Label3, Panel2, "Label3", QRect(16, 19, 96, 13), QStringLiteral(u"Текущая операция"));
@@ -130,13 +132,11 @@ void TfMain::createControls()
     operationBar_ = bar(ProgressBar1, "ProgressBar1", QRect(118, 16, 243, 17), 100);
     overallBar_ = bar(ProgressBar2, "ProgressBar2", QRect(118, 43, 243, 17), overallSteps);
 
-    sBitBtn1 = new QPushButton(QStringLiteral(u"Начать обработку"), this);
-    sBitBtn1->setCursor(Qt::PointingHandCursor);
-    // No default button: Enter in a field must not start a run.
-    sBitBtn1->setAutoDefault(false);
-    sBitBtn1->setDefault(false);
+    // A glyph button is no default button: Enter in a field starts no run.
+    sBitBtn1 = new GlyphButton(QStringLiteral(u"Начать обработку"), this);
+    sBitBtn1->setGlyph(Pictures::startGlyph());
     place(sBitBtn1, "sBitBtn1", QRect(8, 182, 377, 25));
-    connect(sBitBtn1, &QPushButton::clicked, this, [this] { sBitBtn1Click(); });
+    connect(sBitBtn1, &GlyphButton::clicked, this, [this] { sBitBtn1Click(); });
 
     setTabOrder(sFilenameEdit1, sFilenameEdit2);
     setTabOrder(sFilenameEdit2, sBitBtn1);
@@ -237,12 +237,12 @@ void TfMain::sBitBtn1Click()
 
 QString TfMain::sectionsFileName()
 {
-    return sFilenameEdit1->text();
+    return sFilenameEdit1->FileName();
 }
 
 QString TfMain::forumsFileName()
 {
-    return sFilenameEdit2->text();
+    return sFilenameEdit2->FileName();
 }
 
 void TfMain::setStartEnabled(bool enabled)

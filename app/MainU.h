@@ -13,9 +13,9 @@
 class QCloseEvent;
 class QFrame;
 class QLabel;
-class QLineEdit;
 class QProgressBar;
-class QPushButton;
+class FilenameEdit;
+class GlyphButton;
 class ProgressFeed;
 class ScaleRatio;
 
@@ -78,14 +78,14 @@ private:
     QFrame *Panel1 = nullptr;
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
-    QLineEdit *sFilenameEdit1 = nullptr;
-    QLineEdit *sFilenameEdit2 = nullptr;
+    FilenameEdit *sFilenameEdit1 = nullptr;
+    FilenameEdit *sFilenameEdit2 = nullptr;
     QFrame *Panel2 = nullptr;
     QLabel *Label3 = nullptr;
     QLabel *Label4 = nullptr;
     QProgressBar *ProgressBar1 = nullptr;
     QProgressBar *ProgressBar2 = nullptr;
-    QPushButton *sBitBtn1 = nullptr;
+    GlyphButton *sBitBtn1 = nullptr;
     // Every control above, in creation order, for scaling.
     std::vector<QWidget *> controls_;
 

@@ -33,9 +33,11 @@ QIcon programIcon()
 
 #else
 
+#include <Pictures.h>
+
 QIcon programIcon()
 {
-    return QIcon();
+    return Pictures::programIcon();
 }
 
 #endif

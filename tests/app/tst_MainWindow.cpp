@@ -101,8 +101,8 @@ void tst_MainWindow::layout_data()
                             << QStringLiteral(u"Файл fr_fr.txt");
     QTest::newRow("Label2") << "Label2" << "Panel1" << "QLabel" << QRect(16, 46, 75, 13)
                             << QStringLiteral(u"Файл forum.txt");
-    QTest::newRow("sFilenameEdit1") << "sFilenameEdit1" << "Panel1" << "QLineEdit" << QRect(104, 16, 257, 21) << "";
-    QTest::newRow("sFilenameEdit2") << "sFilenameEdit2" << "Panel1" << "QLineEdit" << QRect(104, 43, 257, 21) << "";
+    QTest::newRow("sFilenameEdit1") << "sFilenameEdit1" << "Panel1" << "FilenameEdit" << QRect(104, 16, 257, 21) << "";
+    QTest::newRow("sFilenameEdit2") << "sFilenameEdit2" << "Panel1" << "FilenameEdit" << QRect(104, 43, 257, 21) << "";
     QTest::newRow("Panel2") << "Panel2" << window << "QFrame" << QRect(8, 95, 377, 81) << "";
     QTest::newRow("Label3") << "Label3" << "Panel2" << "QLabel" << QRect(16, 19, 96, 13)
                             << QStringLiteral(u"Текущая операция");
@@ -110,7 +110,7 @@ void tst_MainWindow::layout_data()
                             << QStringLiteral(u"Общий прогресс");
     QTest::newRow("ProgressBar1") << "ProgressBar1" << "Panel2" << "QProgressBar" << QRect(118, 16, 243, 17) << "";
     QTest::newRow("ProgressBar2") << "ProgressBar2" << "Panel2" << "QProgressBar" << QRect(118, 43, 243, 17) << "";
-    QTest::newRow("sBitBtn1") << "sBitBtn1" << window << "QPushButton" << QRect(8, 182, 377, 25)
+    QTest::newRow("sBitBtn1") << "sBitBtn1" << window << "GlyphButton" << QRect(8, 182, 377, 25)
                               << QStringLiteral(u"Начать обработку");
 }
 

@@ -1,7 +1,10 @@
-// The headless twin under injected faults: every write, sync, create and
-// rename it makes on its folder fails in turn, and it is killed at each of
-// those calls and at every unlink and truncate besides. strace makes the
-// faults (Debian package strace): the program itself is the shipped one.
+// The headless twin under injected faults. strace (Debian package strace)
+// makes them, so the program under test is the shipped one. An undisturbed
+// run is traced first; the table faultKinds then fails, in turn, every write,
+// sync, create and rename it made in its folder, and kills it at each of
+// those calls and at every link, unlink and truncate besides. A second table
+// makes the last output rename fail and kills the run at each call it makes
+// while it undoes the first one, with and without previous outputs.
 //
 // What must hold after each fault:
 // - a failure reaches the user as the run's message with exit code 1, and
@@ -26,8 +29,9 @@
 
 #include <sqlite3.h>
 
+#include <iterator>
 #include <memory>
-#include <optional>
+#include <utility>
 
 #include <unistd.h>
 
@@ -55,7 +59,6 @@ struct Call
     QString path;       // the file acted on: the target of a rename
     QString name;       // the same, relative to the folder
     Role role = Role::Temporary;
-    QString source;     // a rename's source
     bool creates = false;
 };
 
@@ -66,7 +69,6 @@ struct Trace
     int messageWritten = -1;
     int lastOutputRename = -1;
     QStringList processes;
-    QString log;
 };
 
 // The faults, one row per kind; each applies at every matching call of the
@@ -100,11 +102,13 @@ QStringList allTracedSyscalls()
     return all;
 }
 
+const QByteArray missingFile = "<missing>";
+
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
+        return missingFile;
     return f.readAll();
 }
 
@@ -166,6 +170,8 @@ private slots:
     void initTestCase();
     void faults_data();
     void faults();
+    void killedWhileUndoing_data();
+    void killedWhileUndoing();
 
 private:
     // A fresh copy of the folder as the previous run left it.
@@ -176,6 +182,8 @@ private:
     QString ownerOutput(const QString &temporary) const;
     QStringList strayFiles(const QString &folder, bool allowIntermediates) const;
     void checkRerun(const QString &folder) const;
+    void checkAfterKill(const QString &folder, const QString &injected, bool withPrevious = true) const;
+    QStringList straceArguments(const QString &log, const QStringList &traced) const;
 
     QString strace_;
     QTemporaryDir logs_;
@@ -187,6 +195,10 @@ private:
     QByteArray oldForumsOut_;
     QStringList undisturbedRows_;
     Trace trace_;
+    // The last rename onto an output, made to fail, and the calls around it,
+    // without and with previous outputs in the folder.
+    Call lastRename_;
+    Trace undoing_[2];
 };
 
 std::unique_ptr<QTemporaryDir> tst_FaultInjection::freshFolder() const
@@ -212,6 +224,9 @@ Outcome tst_FaultInjection::runTwin(const QString &folder, const QStringList &st
     QProcess p;
     p.setWorkingDirectory(folder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Commits come only where the run asks for them, never after so many
+    // seconds, so that every run makes the very calls the traced one made.
+    env.insert(QStringLiteral("REINDEX_COMMIT_MS"), QStringLiteral("3600000"));
     if (!straceArguments.isEmpty()) {
         // LeakSanitizer cannot work under ptrace; leaks are the plain runs' business.
         const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
@@ -272,7 +287,6 @@ Trace tst_FaultInjection::traceOf(const QString &folder, const QString &log) con
     static const QRegularExpression quotedRe(QStringLiteral("\"((?:[^\"\\\\]|\\\\.)*)\""));
     static const QRegularExpression resultPath(QStringLiteral("=\\s+\\d+<([^>]*)>"));
     Trace t;
-    t.log = log;
     QHash<QString, int> counts;
     const QStringList lines = log.split(u'\n');
     for (int i = 0; i < lines.size(); ++i) {
@@ -293,10 +307,8 @@ Trace tst_FaultInjection::traceOf(const QString &folder, const QString &log) con
             quoted << it.next().captured(1);
         const auto absolute = [&](const QString &p) { return QDir::cleanPath(QDir(folder).absoluteFilePath(p)); };
         if (syscall.startsWith(QLatin1String("rename")) || syscall.startsWith(QLatin1String("link"))) {
-            if (quoted.size() >= 2) {
-                c.source = absolute(quoted.first());
+            if (quoted.size() >= 2)
                 c.path = absolute(quoted.last());
-            }
         } else if (syscall == QLatin1String("openat") || syscall == QLatin1String("open")
                    || syscall == QLatin1String("creat")) {
             c.creates = syscall == QLatin1String("creat") || args.contains(QLatin1String("O_CREAT"))
@@ -394,9 +406,7 @@ void tst_FaultInjection::initTestCase()
     const auto traced = freshFolder();
     const QString tracedFolder = QFileInfo(traced->path()).canonicalFilePath();
     const QString log = logs_.filePath(QStringLiteral("undisturbed.trace"));
-    const Outcome enumerated = runTwin(
-        tracedFolder, {"-f", "-qq", "-y", "-s", "0", "-o", log, "-e", "trace=" + allTracedSyscalls().join(u',')},
-        QStringLiteral("sections.txt"));
+    const Outcome enumerated = runTwin(tracedFolder, straceArguments(log, allTracedSyscalls()), QStringLiteral("sections.txt"));
     QCOMPARE(enumerated.err, QString());
     QCOMPARE(enumerated.exitCode, 0);
     trace_ = traceOf(tracedFolder, QString::fromUtf8(readFile(log)));
@@ -406,6 +416,31 @@ void tst_FaultInjection::initTestCase()
     QVERIFY(trace_.inputOpened >= 0);
     QVERIFY(trace_.messageWritten > trace_.inputOpened);
     QVERIFY(trace_.lastOutputRename > trace_.inputOpened);
+
+    // The run whose last output rename fails, traced: what it does to undo.
+    for (const Call &c : std::as_const(trace_.calls))
+        if (c.line == trace_.lastOutputRename)
+            lastRename_ = c;
+    for (const bool withPrevious : {false, true}) {
+        const auto failing = freshFolder();
+        const QString failingFolder = QFileInfo(failing->path()).canonicalFilePath();
+        if (!withPrevious)
+            QVERIFY(QFile::remove(failingFolder + "/fr_fr.txt") && QFile::remove(failingFolder + "/forum.txt"));
+        const Outcome failed = runTwin(failingFolder,
+                                       straceArguments(log, allTracedSyscalls())
+                                           + QStringList{"-e", QStringLiteral("inject=%1:error=EIO:when=%2")
+                                                                   .arg(lastRename_.syscall)
+                                                                   .arg(lastRename_.ordinal)},
+                                       QStringLiteral("sections.txt"));
+        QCOMPARE(failed.exitCode, 1);
+        undoing_[withPrevious] = traceOf(failingFolder, QString::fromUtf8(readFile(log)));
+        QFile::remove(log);
+    }
+}
+
+QStringList tst_FaultInjection::straceArguments(const QString &log, const QStringList &traced) const
+{
+    return {"-f", "-qq", "-y", "-s", "0", "-o", log, "-e", "trace=" + traced.join(u',')};
 }
 
 void tst_FaultInjection::faults_data()
@@ -424,7 +459,7 @@ void tst_FaultInjection::faults_data()
             if (c.role == Role::Folder && !QByteArray(kind.action).startsWith("signal="))
                 continue;
             QTest::addRow("%s: %s #%d %s", kind.name, qPrintable(c.syscall), c.ordinal,
-                          qPrintable(QFileInfo(c.path).fileName()))
+                          qPrintable(c.role == Role::Folder ? QStringLiteral("(folder)") : c.name))
                 << c.syscall << c.ordinal << QString::fromLatin1(kind.action) << i;
         }
     }
@@ -444,8 +479,8 @@ void tst_FaultInjection::faults()
     const QString folder = QFileInfo(dir->path()).canonicalFilePath();
     const QString log = logs_.filePath(QStringLiteral("injected.trace"));
     const Outcome o = runTwin(folder,
-                              {"-f", "-qq", "-y", "-s", "0", "-o", log, "-e", "trace=" + syscall, "-e",
-                               QStringLiteral("inject=%1:%2:when=%3").arg(syscall, action).arg(ordinal)},
+                              straceArguments(log, {syscall})
+                                  + QStringList{"-e", QStringLiteral("inject=%1:%2:when=%3").arg(syscall, action).arg(ordinal)},
                               QStringLiteral("sections.txt"));
     const QString injected = QString::fromUtf8(readFile(log));
     QFile::remove(log);
@@ -458,7 +493,6 @@ void tst_FaultInjection::faults()
     QVERIFY2(landed != hit.calls.cend(), qPrintable(injected));
     QCOMPARE(landed->name, call.name);
     if (kill) {
-        QVERIFY2(injected.contains(QLatin1String("+++ killed by SIGKILL +++")), qPrintable(injected));
         QVERIFY(o.crashed || o.exitCode == 128 + 9);
     } else {
         QVERIFY2(injected.split(u'\n').value(landed->line).contains(QLatin1String("(INJECTED)")), qPrintable(injected));
@@ -468,23 +502,12 @@ void tst_FaultInjection::faults()
     const QByteArray forumsNow = readFile(folder + "/forum.txt");
     const bool previousPair = sectionsNow == oldSectionsOut_ && forumsNow == oldForumsOut_;
     const bool newPair = sectionsNow == newSectionsOut_ && forumsNow == newForumsOut_;
-    const QStringList state = databaseState(folder + "/Database.mdb");
-    QCOMPARE(state.value(0), QStringLiteral("ok"));
+    QCOMPARE(databaseState(folder + "/Database.mdb").value(0), QStringLiteral("ok"));
 
     if (kill) {
-        // Each output is whole, whatever the moment.
-        QVERIFY2(sectionsNow == oldSectionsOut_ || sectionsNow == newSectionsOut_, sectionsNow.constData());
-        QVERIFY2(forumsNow == oldForumsOut_ || forumsNow == newForumsOut_, forumsNow.constData());
-        // The next start, though its input is refused at once, leaves the pair whole.
-        const Outcome next = runTwin(folder, {}, QStringLiteral("bad.txt"));
-        QCOMPARE(next.exitCode, 1);
-        QVERIFY2(next.err.contains(QStringLiteral(u"ошибка в строке 1")), qPrintable(next.err));
-        const QByteArray sectionsAfter = readFile(folder + "/fr_fr.txt");
-        const QByteArray forumsAfter = readFile(folder + "/forum.txt");
-        QVERIFY2((sectionsAfter == oldSectionsOut_ && forumsAfter == oldForumsOut_)
-                     || (sectionsAfter == newSectionsOut_ && forumsAfter == newForumsOut_),
-                 (sectionsAfter + "\n--\n" + forumsAfter).constData());
-        QCOMPARE(strayFiles(folder, true), QStringList());
+        checkAfterKill(folder, injected);
+        if (QTest::currentTestFailed())
+            return;
     } else {
         // Where the fault hits decides the answer: while the session opens,
         // during the run, or after the completion message while it closes.
@@ -537,6 +560,85 @@ void tst_FaultInjection::faults()
         QCOMPARE(strayFiles(folder, exitCode != 0), QStringList());
     }
 
+    checkRerun(folder);
+}
+
+// After a kill each output is whole, whatever the moment; the next start,
+// though its input is refused at once, leaves the pair whole with nothing
+// temporary beside it; the database is intact.
+void tst_FaultInjection::checkAfterKill(const QString &folder, const QString &injected, bool withPrevious) const
+{
+    const QByteArray oldSectionsOut = withPrevious ? oldSectionsOut_ : missingFile;
+    const QByteArray oldForumsOut = withPrevious ? oldForumsOut_ : missingFile;
+    QVERIFY2(injected.contains(QLatin1String("+++ killed by SIGKILL +++")), qPrintable(injected));
+    const QByteArray sectionsNow = readFile(folder + "/fr_fr.txt");
+    const QByteArray forumsNow = readFile(folder + "/forum.txt");
+    QVERIFY2(sectionsNow == oldSectionsOut || sectionsNow == newSectionsOut_, sectionsNow.constData());
+    QVERIFY2(forumsNow == oldForumsOut || forumsNow == newForumsOut_, forumsNow.constData());
+    QCOMPARE(databaseState(folder + "/Database.mdb").value(0), QStringLiteral("ok"));
+
+    const Outcome next = runTwin(folder, {}, QStringLiteral("bad.txt"));
+    QCOMPARE(next.exitCode, 1);
+    QVERIFY2(next.err.contains(QStringLiteral(u"ошибка в строке 1")), qPrintable(next.err));
+    const QByteArray sectionsAfter = readFile(folder + "/fr_fr.txt");
+    const QByteArray forumsAfter = readFile(folder + "/forum.txt");
+    QVERIFY2((sectionsAfter == oldSectionsOut && forumsAfter == oldForumsOut)
+                 || (sectionsAfter == newSectionsOut_ && forumsAfter == newForumsOut_),
+             (sectionsAfter + "\n--\n" + forumsAfter).constData());
+    QCOMPARE(strayFiles(folder, true), QStringList());
+}
+
+// The last output rename fails, and the run is killed at each call it makes
+// while it undoes the first one. strace injects one fault per syscall, so a
+// later call of the failing syscall itself is left out.
+void tst_FaultInjection::killedWhileUndoing_data()
+{
+    QTest::addColumn<bool>("withPrevious");
+    QTest::addColumn<QString>("syscall");
+    QTest::addColumn<int>("ordinal");
+    const QStringList killable = faultKinds[std::size(faultKinds) - 1].syscalls;
+    for (const bool withPrevious : {false, true}) {
+        bool afterFailure = false;
+        for (const Call &c : std::as_const(undoing_[withPrevious].calls)) {
+            if (c.syscall == lastRename_.syscall && c.ordinal == lastRename_.ordinal) {
+                afterFailure = true;
+                continue;
+            }
+            if (!afterFailure || c.syscall == lastRename_.syscall || !killable.contains(c.syscall)
+                || c.role == Role::Database)
+                continue;
+            QTest::addRow("%s: %s #%d %s", withPrevious ? "previous outputs" : "no previous outputs",
+                          qPrintable(c.syscall), c.ordinal,
+                          qPrintable(c.role == Role::Folder ? QStringLiteral("(folder)") : c.name))
+                << withPrevious << c.syscall << c.ordinal;
+        }
+    }
+}
+
+void tst_FaultInjection::killedWhileUndoing()
+{
+    QFETCH(bool, withPrevious);
+    QFETCH(QString, syscall);
+    QFETCH(int, ordinal);
+    const auto dir = freshFolder();
+    QVERIFY(dir->isValid());
+    const QString folder = QFileInfo(dir->path()).canonicalFilePath();
+    if (!withPrevious)
+        QVERIFY(QFile::remove(folder + "/fr_fr.txt") && QFile::remove(folder + "/forum.txt"));
+    const QString log = logs_.filePath(QStringLiteral("undoing.trace"));
+    const Outcome o = runTwin(
+        folder,
+        straceArguments(log, {lastRename_.syscall, syscall})
+            + QStringList{"-e", QStringLiteral("inject=%1:error=EIO:when=%2").arg(lastRename_.syscall).arg(lastRename_.ordinal),
+                          "-e", QStringLiteral("inject=%1:signal=KILL:when=%2").arg(syscall).arg(ordinal)},
+        QStringLiteral("sections.txt"));
+    const QString injected = QString::fromUtf8(readFile(log));
+    QFile::remove(log);
+    QVERIFY2(injected.contains(QLatin1String("(INJECTED)")), qPrintable(injected));
+    QVERIFY(o.crashed || o.exitCode == 128 + 9);
+    checkAfterKill(folder, injected, withPrevious);
+    if (QTest::currentTestFailed())
+        return;
     checkRerun(folder);
 }
 
