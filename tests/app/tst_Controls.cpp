@@ -41,11 +41,12 @@ Q_DECLARE_METATYPE(GlyphButton::Face)
 namespace {
 
 // Stands in for the open-file dialog: notes what each browse would open it
-// with and answers with the next prepared outcome (nothing: cancelled).
+// with and answers with the next prepared outcome: a path confirmed, or a
+// null text (or none prepared) for a cancel.
 class FakeDialog
 {
 public:
-    void answer(std::optional<QString> outcome) { answers_.push_back(std::move(outcome)); }
+    void answer(const QString &outcome) { answers_.push_back(outcome); }
     const std::vector<BrowseRequest> &requests() const { return requests_; }
 
     BrowseDialog seam()
@@ -54,15 +55,17 @@ public:
             requests_.push_back(request);
             if (answers_.empty())
                 return std::nullopt;
-            std::optional<QString> next = answers_.front();
+            const QString next = answers_.front();
             answers_.pop_front();
+            if (next.isNull())
+                return std::nullopt;
             return next;
         };
     }
 
 private:
     std::vector<BrowseRequest> requests_;
-    std::deque<std::optional<QString>> answers_;
+    std::deque<QString> answers_;
 };
 
 // A window with two fields and a glyph button below them, as a person meets
@@ -215,6 +218,7 @@ private slots:
     void enterAndEscapePressNoButton();
     void focusSelectsAll_data();
     void focusSelectsAll();
+    void selectionHiddenWhileInactive();
     void buttonSitsInsideTheBorder();
     void buttonClickBrowses();
     void buttonReleasedElsewhere();
@@ -615,7 +619,7 @@ void tst_Controls::browseMemory()
         BrowseMemory(FileNameRules::windows(), [&](const QString &folder) { return existing.contains(folder); }));
     for (qsizetype i = 0; i < texts.size(); ++i) {
         field.setText(texts.at(i));
-        dialog.answer(outcomes.at(i).isEmpty() ? std::nullopt : std::optional<QString>(outcomes.at(i)));
+        dialog.answer(outcomes.at(i).isEmpty() ? QString() : outcomes.at(i));
         field.browse();
     }
     QCOMPARE(dialog.requests().size(), size_t(texts.size()));
@@ -869,6 +873,31 @@ void tst_Controls::focusSelectsAll()
     host.second->setFocus();
     host.first->setFocus(Qt::FocusReason(reason));
     QVERIFY(!host.first->hasSelectedText());
+}
+
+void tst_Controls::selectionHiddenWhileInactive()
+{
+    Host host;
+    QVERIFY(host.showActive());
+    FilenameEdit *field = host.first;
+    field->setText(QStringLiteral("E:/data/fr_fr.txt"));
+    field->setFocus();
+    field->selectAll();
+    const QImage activeSelected = rendered(field);
+
+    // Another window takes over; the field keeps its selection but shows none.
+    QWidget other;
+    other.resize(100, 100);
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QVERIFY(!host.isActiveWindow());
+    QCOMPARE(field->selectedText(), QStringLiteral("E:/data/fr_fr.txt"));
+    const QImage inactiveSelected = rendered(field);
+    field->deselect();
+    const QImage inactivePlain = rendered(field);
+    QCOMPARE(inactiveSelected, inactivePlain);
+    QVERIFY(activeSelected != inactivePlain);
 }
 
 void tst_Controls::buttonSitsInsideTheBorder()
