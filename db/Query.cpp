@@ -16,12 +16,15 @@ QString statementTextOf(QString text)
 {
     const char16_t *s = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype n = text.size();
-    // Every break a CR LF pair: each LF has its CR, and there are as many of
-    // one as of the other.
-    const QStringView view(text);
-    bool regular = view.count(u'\r') == view.count(u'\n');
-    for (qsizetype lf = view.indexOf(u'\n'); regular && lf >= 0; lf = view.indexOf(u'\n', lf + 1))
-        regular = lf > 0 && s[lf - 1] == u'\r';
+    bool regular = true; // every break a CR LF pair
+    for (qsizetype i = 0; i < n && regular; ++i) {
+        if (s[i] > u'\r')
+            continue;
+        if (s[i] == u'\r')
+            regular = i + 1 < n && s[i + 1] == u'\n' && (++i, true);
+        else if (s[i] == u'\n')
+            regular = false;
+    }
     if (regular) {
         if (n > 0 && !(n >= 2 && s[n - 2] == u'\r' && s[n - 1] == u'\n'))
             text.append(QLatin1String("\r\n"));
