@@ -142,6 +142,11 @@ QString OutputPair::backupPathFor(const QString &output)
     return output + QStringLiteral(".bak");
 }
 
+QString OutputPair::absenceNoteFor(const QString &output)
+{
+    return output + QStringLiteral(".none");
+}
+
 QString OutputPair::commitMarkFor(const QString &output)
 {
     return output + QStringLiteral(".commit");
@@ -168,6 +173,13 @@ void OutputPair::stage(int index, QByteArrayView bytes)
     staged_[index] = new Staged(targets_[index], bytes, outputs_[index]);
 }
 
+// The order of the steps below is what lets recover() tell, after a crash at
+// any point, which way to make the pair whole:
+//   no mark:  nothing has been committed; the first output's backup (or the
+//             note that it had none) puts it back, the temporaries go;
+//   a mark:   both new files are complete; the renames are finished.
+// So the mark is made after the backup, and removed before it: first of all
+// when a rename fails and the pair is put back, last of all when it succeeds.
 void OutputPair::commit()
 {
     // Every check that can fail is made before the first rename.
@@ -180,26 +192,35 @@ void OutputPair::commit()
     staged_[1]->name();
     staged_[0]->name();
     const QString backup = backupPathFor(targets_[0]);
+    const QString noFirst = absenceNoteFor(targets_[0]);
     const QString mark = commitMarkFor(targets_[0]);
     const bool hadFirst = FileOps::exists(targets_[0]);
     FileOps::removeQuietly(backup);
+    FileOps::removeQuietly(noFirst);
+    std::error_code ec;
     if (hadFirst) {
-        std::error_code ec;
         std::filesystem::create_hard_link(FileOps::fsPath(targets_[0]), FileOps::fsPath(backup), ec);
         if (ec)
             std::filesystem::copy_file(FileOps::fsPath(targets_[0]), FileOps::fsPath(backup), ec);
-        if (ec)
-            throw RunError(LineFile::createFailure(outputs_[0], QString::fromLocal8Bit(ec.message())));
+    } else {
+        QFile note(noFirst);
+        if (!note.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            ec = std::make_error_code(std::errc::io_error);
     }
-    struct Cleanup
+    struct Undo
     {
-        QString backup, mark;
-        ~Cleanup()
+        QString backup, noFirst;
+        bool armed = true;
+        ~Undo()
         {
-            FileOps::removeQuietly(mark);
-            FileOps::removeQuietly(backup);
+            if (armed) {
+                FileOps::removeQuietly(backup);
+                FileOps::removeQuietly(noFirst);
+            }
         }
-    } cleanup{backup, mark};
+    } undo{backup, noFirst};
+    if (ec)
+        throw RunError(LineFile::createFailure(outputs_[0], QString::fromLocal8Bit(ec.message())));
     {
         QFile markFile(mark);
         if (!markFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -210,27 +231,40 @@ void OutputPair::commit()
         FileOps::syncDirectory(FileOps::folderOf(targets_[1]));
 
     QString reason;
-    if (!FileOps::renameOver(staged_[0]->temporary(), targets_[0], &reason))
+    bool renamed = FileOps::renameOver(staged_[0]->temporary(), targets_[0], &reason);
+    if (renamed) {
+        staged_[0]->renamed();
+        renamed = FileOps::renameOver(staged_[1]->temporary(), targets_[1], &reason);
+        if (!renamed) {
+            // Put the first output back as it was, so the pair stays whole:
+            // uncommitted first, then restored.
+            FileOps::removeQuietly(mark);
+            if (hadFirst)
+                FileOps::renameOver(backup, targets_[0], nullptr);
+            else
+                FileOps::removeQuietly(targets_[0]);
+            throw RunError(LineFile::createFailure(outputs_[1], reason));
+        }
+        staged_[1]->renamed();
+    } else {
+        FileOps::removeQuietly(mark);
         throw RunError(LineFile::createFailure(outputs_[0], reason));
-    staged_[0]->renamed();
-    if (!FileOps::renameOver(staged_[1]->temporary(), targets_[1], &reason)) {
-        // Put the first output back as it was, so the pair stays whole.
-        if (hadFirst)
-            FileOps::renameOver(backup, targets_[0], nullptr);
-        else
-            FileOps::removeQuietly(targets_[0]);
-        throw RunError(LineFile::createFailure(outputs_[1], reason));
     }
-    staged_[1]->renamed();
     FileOps::syncDirectory(FileOps::folderOf(targets_[0]));
     if (FileOps::folderOf(targets_[1]) != FileOps::folderOf(targets_[0]))
         FileOps::syncDirectory(FileOps::folderOf(targets_[1]));
+    FileOps::removeQuietly(backup);
+    FileOps::removeQuietly(noFirst);
+    undo.armed = false;
+    FileOps::removeQuietly(mark);
 }
 
 void OutputPair::recover(const QString &first, const QString &second)
 {
     const QString targets[2] = {FileOps::effectiveTarget(first), FileOps::effectiveTarget(second)};
     const QString mark = commitMarkFor(targets[0]);
+    const QString backup = backupPathFor(targets[0]);
+    const QString noFirst = absenceNoteFor(targets[0]);
     if (FileOps::exists(mark)) {
         // Both files were complete before the mark was made: finish the renames.
         for (const QString &target : targets) {
@@ -239,10 +273,17 @@ void OutputPair::recover(const QString &first, const QString &second)
                 FileOps::renameOver(temporary, target, nullptr);
         }
         FileOps::syncDirectory(FileOps::folderOf(targets[0]));
+        FileOps::removeQuietly(backup);
+        FileOps::removeQuietly(noFirst);
+    } else if (FileOps::exists(backup)) {
+        FileOps::renameOver(backup, targets[0], nullptr); // the first output as it was
+    } else if (FileOps::exists(noFirst)) {
+        FileOps::removeQuietly(targets[0]); // there was none
     }
     for (const QString &target : targets)
         FileOps::removeQuietly(temporaryPathFor(target));
-    FileOps::removeQuietly(backupPathFor(targets[0]));
+    FileOps::removeQuietly(noFirst);
+    FileOps::syncDirectory(FileOps::folderOf(targets[0]));
     FileOps::removeQuietly(mark);
 }
 

@@ -10,8 +10,9 @@ namespace run {
 // them, else "<output>.tmp"); only when both are complete are they renamed
 // over the outputs. A failure before that leaves both previous outputs as
 // they were and no temporary file behind; a failed second rename puts the
-// first output back. A crash between the two renames is finished by the next
-// run: a commit mark, written once both files are complete, tells it to.
+// first output back. A run killed on the way leaves the pair to the next one,
+// which makes it whole: a commit mark, written once both files are complete
+// and the first output is backed up, tells it which way.
 class OutputPair
 {
 public:
@@ -34,6 +35,8 @@ public:
     static QString temporaryPathFor(const QString &output);
     static QString backupPathFor(const QString &output);
     static QString commitMarkFor(const QString &output);
+    // Stands for the backup of a first output that did not exist.
+    static QString absenceNoteFor(const QString &output);
 
 private:
     class Staged;

@@ -347,50 +347,63 @@ void tst_Run::replacesTheVeryFileThatWasRead()
 
 void tst_Run::recoversAPairLeftMidway_data()
 {
-    // What a run killed while replacing the outputs leaves: which of the
-    // complete new files still carry their temporary name, the backup of the
-    // first output, and whether the commit mark was made.
+    // What a run killed while replacing the outputs leaves: which complete
+    // new files still carry their temporary name, which outputs are already
+    // new, the first output's backup (or the note that it had none), and
+    // whether the commit mark was made.
     QTest::addColumn<bool>("firstTemporary");
     QTest::addColumn<bool>("secondTemporary");
-    QTest::addColumn<bool>("backup");
+    QTest::addColumn<bool>("firstNew");
+    QTest::addColumn<bool>("secondNew");
+    QTest::addColumn<QString>("backup"); // "bak", "none" or ""
     QTest::addColumn<bool>("mark");
     QTest::addColumn<bool>("forward");
-    QTest::newRow("killed while naming") << false << true << false << false << false;
-    QTest::newRow("killed before the mark") << true << true << true << false << false;
-    QTest::newRow("marked, nothing renamed") << true << true << true << true << true;
-    QTest::newRow("marked, first renamed") << false << true << true << true << true;
-    QTest::newRow("marked, both renamed") << false << false << true << true << true;
+    QTest::newRow("killed while naming") << false << true << false << false << "" << false << false;
+    QTest::newRow("killed before the mark") << true << true << false << false << "bak" << false << false;
+    QTest::newRow("marked, nothing renamed") << true << true << false << false << "bak" << true << true;
+    QTest::newRow("marked, first renamed") << false << true << true << false << "bak" << true << true;
+    QTest::newRow("marked, both renamed") << false << false << true << true << "bak" << true << true;
+    QTest::newRow("both renamed, backup gone") << false << false << true << true << "" << true << true;
+    QTest::newRow("putting back, killed before restoring") << false << true << true << false << "bak" << false << false;
+    QTest::newRow("no first output before, putting back") << false << true << true << false << "none" << false << false;
 }
 
 void tst_Run::recoversAPairLeftMidway()
 {
     QFETCH(bool, firstTemporary);
     QFETCH(bool, secondTemporary);
-    QFETCH(bool, backup);
+    QFETCH(bool, firstNew);
+    QFETCH(bool, secondNew);
+    QFETCH(QString, backup);
     QFETCH(bool, mark);
     QFETCH(bool, forward);
     const QByteArray newSections = "1|News\r\n", newForums = "5|1|FAQ\r\n";
-    const bool firstRenamed = mark && !firstTemporary;
-    const bool secondRenamed = mark && !secondTemporary;
-    dir_->write("fr_fr.txt", firstRenamed ? newSections : oldSections);
-    dir_->write("forum.txt", secondRenamed ? newForums : oldForums);
+    const bool hadFirst = backup != QLatin1String("none");
+    if (firstNew || hadFirst)
+        dir_->write("fr_fr.txt", firstNew ? newSections : oldSections);
+    dir_->write("forum.txt", secondNew ? newForums : oldForums);
     if (firstTemporary)
         dir_->write("fr_fr.txt.tmp", newSections);
     if (secondTemporary)
         dir_->write("forum.txt.tmp", newForums);
-    if (backup)
+    if (backup == QLatin1String("bak"))
         dir_->write("fr_fr.txt.bak", oldSections);
+    if (backup == QLatin1String("none"))
+        dir_->write("fr_fr.txt.none", QByteArray());
     if (mark)
         dir_->write("fr_fr.txt.commit", QByteArray());
     dir_->write("sections.txt", "1|News\r\n");
     dir_->write("forums.txt", "5|1|FAQ\r\n");
 
     run::OutputPair::recover(dir_->path("fr_fr.txt"), dir_->path("forum.txt"));
-    QCOMPARE(dir_->read("fr_fr.txt"), forward ? newSections : oldSections);
+    QCOMPARE(dir_->read("fr_fr.txt"), forward ? newSections : hadFirst ? oldSections : QByteArray("<missing>"));
     QCOMPARE(dir_->read("forum.txt"), forward ? newForums : oldForums);
     QStringList entries = dir_->entries();
     entries.removeIf([](const QString &e) { return e.startsWith(QLatin1String("Database.mdb")); });
-    QCOMPARE(entries, (QStringList{"forum.txt", "forums.txt", "fr_fr.txt", "sections.txt"}));
+    QStringList expected{"forum.txt", "forums.txt", "fr_fr.txt", "sections.txt"};
+    if (!forward && !hadFirst)
+        expected.removeAll("fr_fr.txt");
+    QCOMPARE(entries, expected);
 }
 
 void tst_Run::replacedOutputKeepsItsPermissions()
