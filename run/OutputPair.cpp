@@ -276,12 +276,16 @@ void OutputPair::recover(const QString &first, const QString &second)
         FileOps::removeQuietly(backup);
         FileOps::removeQuietly(noFirst);
     } else if (FileOps::exists(backup)) {
-        FileOps::renameOver(backup, targets[0], nullptr); // the first output as it was
+        // The first output as it was. While it is still the backup's own
+        // file (a link to it), the rename leaves both, and the removal below
+        // takes the backup away.
+        FileOps::renameOver(backup, targets[0], nullptr);
     } else if (FileOps::exists(noFirst)) {
         FileOps::removeQuietly(targets[0]); // there was none
     }
     for (const QString &target : targets)
         FileOps::removeQuietly(temporaryPathFor(target));
+    FileOps::removeQuietly(backup);
     FileOps::removeQuietly(noFirst);
     FileOps::syncDirectory(FileOps::folderOf(targets[0]));
     FileOps::removeQuietly(mark);
