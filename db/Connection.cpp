@@ -174,6 +174,7 @@ void Connection::open()
                                "PRAGMA synchronous=NORMAL;"
                                "PRAGMA temp_store=MEMORY;"
                                "PRAGMA cache_size=-" + QByteArray::number(cacheKb) + ";";
+    cacheKb_ = cacheKb;
     const int rc = sqlite3_exec(h, pragmas.constData(), nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
         const QString text = err ? QString::fromUtf8(err) : candidate.lastError();
@@ -216,6 +217,15 @@ void Connection::beginGroup()
     exec("BEGIN");
     inGroup_ = true;
     groupStart_ = std::chrono::steady_clock::now();
+}
+
+void Connection::fitCacheTo(qint64 bytes)
+{
+    const qint64 kb = bytes / 1024;
+    if (!isOpen() || kb <= cacheKb_)
+        return;
+    cacheKb_ = kb;
+    exec(QByteArray("PRAGMA cache_size=-" + QByteArray::number(kb)).constData());
 }
 
 void Connection::commit()

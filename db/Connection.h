@@ -54,6 +54,11 @@ public:
     // Raises the engine failure of a read that failed on a streaming result.
     [[noreturn]] void failRead(int rc);
 
+    // Lets the page cache grow to hold about this much of the tables: a large
+    // run whose tables outgrow the cache spends its time reading pages back.
+    // Never shrinks it below what the connection opened with.
+    void fitCacheTo(qint64 bytes);
+
     // Makes every statement so far durable.
     void commit();
     void setCommitInterval(std::chrono::milliseconds interval) { commitInterval_ = interval; }
@@ -100,6 +105,7 @@ private:
     bool inGroup_ = false;
     std::chrono::steady_clock::time_point groupStart_;
     std::chrono::milliseconds commitInterval_{envInterval()};
+    qint64 cacheKb_ = 0;
     QByteArray utf8_; // the command text being run, reused from statement to statement
     StatementShape shape_;
     std::unordered_map<QByteArray, Shaped, ByteArrayHash> shapes_;

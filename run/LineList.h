@@ -17,6 +17,8 @@ class LineList
 {
 public:
     qsizetype count() const noexcept { return qsizetype(ends_.size()); }
+    // The bytes the list holds.
+    qsizetype byteSize() const noexcept { return bytes_.size(); }
     QString line(qsizetype i) const;
     QByteArrayView lineUtf8(qsizetype i) const noexcept
     {

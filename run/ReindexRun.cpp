@@ -143,6 +143,10 @@ void ReindexRun::importForums(const QString &path)
 {
     LineList lines;
     LineFile::load(path, lines, codePage_);
+    // The tables will hold about as much again as the forum list: a cache of
+    // that size keeps a large run from reading its pages back over and over,
+    // and the run stays within three times its input.
+    session_.ADOConnection1.fitCacheTo(lines.byteSize());
     const qsizetype count = lines.count();
     host_.setOperationMaximum(int(count));
     db::Query &qTemp = session_.qTemp;
