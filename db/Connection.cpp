@@ -337,7 +337,6 @@ Connection::Shaped *Connection::boundShape(const QByteArray &sql, bool forQuery)
             sqlite3_bind_text(st, index, shape_.text(l), int(l.length), SQLITE_STATIC);
         ++index;
     }
-    ++shapedRuns_;
     return &shaped;
 }
 

@@ -63,9 +63,6 @@ public:
     void commit();
     void setCommitInterval(std::chrono::milliseconds interval) { commitInterval_ = interval; }
 
-    // How many statements ran on a compiled shape (for measuring).
-    qint64 shapedRuns() const noexcept { return shapedRuns_; }
-
 private:
     struct ByteArrayHash
     {
@@ -109,7 +106,6 @@ private:
     QByteArray utf8_; // the command text being run, reused from statement to statement
     StatementShape shape_;
     std::unordered_map<QByteArray, Shaped, ByteArrayHash> shapes_;
-    qint64 shapedRuns_ = 0;
 };
 
 } // namespace db

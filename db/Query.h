@@ -11,7 +11,7 @@ class Connection;
 
 // A named query object on the shared connection. It keeps its statement as
 // lines (read back with CR LF after every line), hands the engine the text
-// after the parameter-marker scan, and when open holds its whole result.
+// after the parameter-marker scan, and when open reads its result.
 class Query
 {
 public:

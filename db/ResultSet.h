@@ -40,7 +40,6 @@ public:
     const QStringList &columnNames() const noexcept { return columnNames_; }
     qsizetype rowCount() const noexcept { return rowCount_; }
     bool isStreaming() const noexcept { return stmt_ != nullptr; }
-    bool holds(sqlite3_stmt *stmt) const noexcept { return stmt_ == stmt && stmt; }
 
     // First column whose name matches, ignoring letter case; -1 when none.
     int columnIndex(QStringView name) const;

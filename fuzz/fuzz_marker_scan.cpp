@@ -7,20 +7,17 @@
 #include <db/ParamMarkerScan.h>
 #include <db/Query.h>
 
+#include <run/StatementText.h>
+
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
+// The run's own literal for a text.
 QString quoted(QStringView text)
 {
-    QString out = QStringLiteral("'");
-    for (const QChar c : text) {
-        out += c;
-        if (c == u'\'')
-            out += c;
-    }
-    return out + u'\'';
+    return run::StatementText::quoted(text);
 }
 
 QString withoutBreaks(QString text)

@@ -21,6 +21,8 @@
 
 #include <sqlite3.h>
 
+#include <run/StatementText.h>
+
 #include <cstdint>
 #include <optional>
 
@@ -106,16 +108,10 @@ void exec(const char *sql)
                    QString::fromUtf8(sqlite3_errmsg(schemaDatabase())));
 }
 
-// The run's literal for a text: its single quotes doubled, in single quotes.
+// The run's own literal for a text.
 QString quoted(QStringView text)
 {
-    QString out = QStringLiteral("'");
-    for (const QChar c : text) {
-        out += c;
-        if (c == u'\'')
-            out += c;
-    }
-    return out + u'\'';
+    return run::StatementText::quoted(text);
 }
 
 // The value an accepted identifier stands for, when it fits the columns.
