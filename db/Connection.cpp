@@ -2,6 +2,7 @@
 
 #include "DbError.h"
 #include "EngineText.h"
+#include "SqlTokens.h"
 #include "SqliteStatement.h"
 #include "Utf8Text.h"
 
@@ -10,6 +11,10 @@
 #include <sqlite3.h>
 
 #include <cstring>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace db {
 
@@ -175,6 +180,7 @@ void Connection::open()
                                "PRAGMA temp_store=MEMORY;"
                                "PRAGMA cache_size=-" + QByteArray::number(cacheKb) + ";";
     cacheKb_ = cacheKb;
+    openedCacheKb_ = cacheKb;
     const int rc = sqlite3_exec(h, pragmas.constData(), nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
         const QString text = err ? QString::fromUtf8(err) : candidate.lastError();
@@ -195,7 +201,15 @@ void Connection::close()
         SqliteDatabase &db;
         ~Closer() { db.reset(); }
     } closer{db_};
-    releaseShapes();
+    struct Releaser
+    {
+        Connection &c;
+        ~Releaser()
+        {
+            c.writeBehind_.clear();
+            c.releaseShapes();
+        }
+    } releaser{*this};
     commit();
 }
 
@@ -214,24 +228,65 @@ void Connection::beginGroup()
 {
     if (inGroup_)
         return;
-    exec("BEGIN");
+    // The write lock from the start: held-back updates are writes that other
+    // connections must wait for as for any other.
+    exec("BEGIN IMMEDIATE");
     inGroup_ = true;
     groupStart_ = std::chrono::steady_clock::now();
+    noteSchema();
+}
+
+void Connection::noteSchema()
+{
+    // Another connection may have changed the tables' definitions between two
+    // groups, and any statement of ours that is not shaped may change them.
+    sqlite3_stmt *raw = nullptr;
+    int version = -1;
+    if (sqlite3_prepare_v2(db_.handle(), "PRAGMA schema_version", -1, &raw, nullptr) == SQLITE_OK
+        && sqlite3_step(raw) == SQLITE_ROW)
+        version = sqlite3_column_int(raw, 0);
+    sqlite3_finalize(raw);
+    if (version != schemaVersion_ || version < 0) {
+        schemaVersion_ = version;
+        ++schemaEpoch_;
+    }
 }
 
 void Connection::fitCacheTo(qint64 bytes)
 {
-    const qint64 kb = bytes / 1024;
-    if (!isOpen() || kb <= cacheKb_)
+    const qint64 kb = qMax(bytes / 1024, openedCacheKb_);
+    if (!isOpen() || kb == cacheKb_)
         return;
     cacheKb_ = kb;
     exec(QByteArray("PRAGMA cache_size=-" + QByteArray::number(kb)).constData());
+}
+
+void Connection::shrinkCacheTo(qint64 bytes)
+{
+    const qint64 kb = qMax<qint64>(bytes / 1024, 1024);
+    if (!isOpen() || kb >= cacheKb_)
+        return;
+    cacheKb_ = kb;
+    commit(); // written pages stay in the cache until they are committed
+    exec(QByteArray("PRAGMA cache_size=-" + QByteArray::number(kb)).constData());
+    sqlite3_db_release_memory(db_.handle());
+#ifdef __GLIBC__
+    // The freed pages lie scattered in the heap; only this hands them back.
+    malloc_trim(0);
+#endif
 }
 
 void Connection::commit()
 {
     if (!isOpen())
         return;
+    if (!writeBehind_.empty()) {
+        if (sqlite3_get_autocommit(db_.handle())) {
+            inGroup_ = false; // the engine ended the group itself
+            beginGroup();
+        }
+        applyHeld();
+    }
     if (sqlite3_get_autocommit(db_.handle())) {
         // The engine may have rolled a group back itself (a full disk, say).
         inGroup_ = false;
@@ -255,6 +310,7 @@ void Connection::fail(int rc, const QString &text)
         commit();
     } catch (const DbError &) {
     }
+    writeBehind_.clear();
     throw DbError(DbError::Kind::Engine, trimEngineText(text), rc);
 }
 
@@ -292,7 +348,7 @@ SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &
 
 } // namespace
 
-Connection::Shaped *Connection::boundShape(const QByteArray &sql, bool forQuery)
+Connection::Shaped *Connection::findShape(const QByteArray &sql, bool forQuery)
 {
     if (!shape_.parse(sql) || shape_.literals().empty())
         return nullptr;
@@ -300,6 +356,7 @@ Connection::Shaped *Connection::boundShape(const QByteArray &sql, bool forQuery)
     if (it == shapes_.end()) {
         // Few shapes ever occur; a runaway variety only costs recompiling.
         if (shapes_.size() >= 64) {
+            applyHeld();
             settleAll();
             shapes_.clear();
         }
@@ -320,12 +377,21 @@ Connection::Shaped *Connection::boundShape(const QByteArray &sql, bool forQuery)
                     shaped.namesOk = false;
                 shaped.columnNames.append(QString::fromUtf8(name));
             }
+            if (shaped.readOnly)
+                shaped.read = KeyedRead::match(shape_.shape());
+            else
+                shaped.update = KeyedUpdate::match(shape_.shape());
         }
         it = shapes_.emplace(shape_.shape(), std::move(shaped)).first;
     }
     Shaped &shaped = it->second;
     if (!shaped.usable || (forQuery && !shaped.namesOk))
         return nullptr;
+    return &shaped;
+}
+
+void Connection::bind(Shaped &shaped)
+{
     if (shaped.heldBy)
         settle(shaped.heldBy); // its bindings are still in use
     sqlite3_stmt *st = shaped.statement.handle();
@@ -337,7 +403,108 @@ Connection::Shaped *Connection::boundShape(const QByteArray &sql, bool forQuery)
             sqlite3_bind_text(st, index, shape_.text(l), int(l.length), SQLITE_STATIC);
         ++index;
     }
-    return &shaped;
+}
+
+const DeferrableColumn *Connection::ruleFor(Shaped &shaped)
+{
+    if (shaped.ruleEpoch == schemaEpoch_)
+        return shaped.rule ? &*shaped.rule : nullptr;
+    shaped.rule.reset();
+    shaped.ruleEpoch = schemaEpoch_;
+    const KeyedUpdate &form = *shaped.update;
+    sqlite3 *h = db_.handle();
+    // Triggers could act on the held rows, a temporary table could stand in
+    // for the table, checked references would need the value at once.
+    const char *const look[] = {
+        "SELECT type, sql FROM sqlite_temp_schema WHERE type = 'trigger' OR name = ?1 COLLATE NOCASE",
+        "SELECT type, sql FROM sqlite_schema WHERE tbl_name = ?1 COLLATE NOCASE AND type IN ('table', 'trigger')",
+        "SELECT 'checked references', NULL FROM pragma_foreign_keys WHERE foreign_keys",
+    };
+    QByteArray definition;
+    int tables = 0;
+    for (const char *sql : look) {
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v2(h, sql, -1, &raw, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(raw);
+            return nullptr;
+        }
+        SqliteStatement stmt(raw);
+        if (sqlite3_bind_parameter_count(raw) > 0)
+            sqlite3_bind_text(raw, 1, form.table.constData(), int(form.table.size()), SQLITE_STATIC);
+        const bool temporary = sql == look[0];
+        int rc;
+        while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+            const char *type = reinterpret_cast<const char *>(sqlite3_column_text(raw, 0));
+            if (temporary || !type || std::strcmp(type, "table") != 0)
+                return nullptr;
+            ++tables;
+            definition = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(raw, 1)));
+        }
+        if (rc != SQLITE_DONE)
+            return nullptr;
+    }
+    if (tables != 1)
+        return nullptr;
+    shaped.rule = DeferrableColumn::inspect(definition, form.column, form.key);
+    return shaped.rule ? &*shaped.rule : nullptr;
+}
+
+bool Connection::tryHold(Shaped &shaped)
+{
+    if (!shaped.update)
+        return false;
+    const auto &literals = shape_.literals();
+    using Kind = StatementShape::Literal::Kind;
+    if (literals.size() != 2 || literals[0].kind != Kind::Integer || literals[1].kind != Kind::Integer)
+        return false;
+    const std::int64_t value = literals[0].integer;
+    const std::int64_t key = literals[1].integer;
+    sqlite3_stmt *st = shaped.statement.handle();
+    if (writeBehind_.statement() != st)
+        applyHeld();
+    // In the group first: it notices a changed schema before the rule is trusted.
+    settleAll();
+    beginGroup();
+    const DeferrableColumn *rule = ruleFor(shaped);
+    if (!rule || !rule->accepts(value))
+        return false;
+    if (writeBehind_.statement() != st)
+        writeBehind_.retarget(*shaped.update, st);
+    writeBehind_.hold(key, value);
+    if (writeBehind_.full())
+        applyHeld();
+    return true;
+}
+
+std::optional<ResultSet::Overlay> Connection::overlayFor(const Shaped &shaped) const
+{
+    const KeyedUpdate &held = writeBehind_.form();
+    if (!shaped.read || !SqlTokens::same(shaped.read->table, held.table) || shaped.read->uses(held.column))
+        return std::nullopt;
+    ResultSet::Overlay overlay;
+    overlay.held = &writeBehind_;
+    for (int c = 0; c < shaped.columnNames.size(); ++c) {
+        const QByteArray name = shaped.columnNames.at(c).toUtf8();
+        if (overlay.keyColumn < 0 && SqlTokens::same(name, held.key))
+            overlay.keyColumn = c;
+        if (overlay.valueColumn < 0 && SqlTokens::same(name, held.column))
+            overlay.valueColumn = c;
+    }
+    if (overlay.keyColumn < 0 || overlay.valueColumn < 0)
+        return std::nullopt;
+    return overlay;
+}
+
+void Connection::applyHeld()
+{
+    if (writeBehind_.empty())
+        return;
+    // Results still reading from their statements take their rows, with the
+    // held values laid over them, before the table changes under them.
+    settleAll();
+    const int rc = writeBehind_.apply();
+    if (rc != SQLITE_OK)
+        fail(rc, db_.lastError());
 }
 
 void Connection::releaseShapes() noexcept
@@ -392,8 +559,20 @@ public:
         sql.clear();
         appendUtf8(sql, commandText);
         translate(sql);
-        shaped = connection.boundShape(sql, forQuery);
+        shaped = connection.findShape(sql, forQuery);
+        if (shaped && !forQuery && connection.tryHold(*shaped)) {
+            held = true;
+            shaped = nullptr;
+            return;
+        }
+        if (!connection.writeBehind_.empty()) {
+            if (shaped && forQuery)
+                overlay = connection.overlayFor(*shaped);
+            if (!overlay)
+                connection.applyHeld();
+        }
         if (shaped) {
+            connection.bind(*shaped);
             statement = shaped->statement.handle();
             readOnly = shaped->readOnly;
         } else {
@@ -434,6 +613,8 @@ public:
     sqlite3_stmt *statement = nullptr;
     Shaped *shaped = nullptr;
     bool readOnly = false;
+    bool held = false; // the update is held back: nothing to run now
+    std::optional<ResultSet::Overlay> overlay;
     SqliteStatement own;
 
 private:
@@ -453,12 +634,18 @@ private:
 void Connection::execute(const QString &commandText)
 {
     Running running(*this, commandText, false);
+    if (running.held) {
+        commitIfDue();
+        return;
+    }
     int rc;
     do {
         rc = sqlite3_step(running.statement);
     } while (rc == SQLITE_ROW);
     if (rc != SQLITE_DONE)
         running.fail(rc);
+    if (!running.shaped && !running.readOnly)
+        noteSchema();
     commitIfDue();
 }
 
@@ -484,7 +671,8 @@ void Connection::query(const QString &commandText, ResultSet &result)
     // Results up to this many rows are fetched whole; larger ones stream.
     constexpr qsizetype keepLimit = 4096;
     sqlite3_stmt *st = running.statement;
-    const int rc = result.open(st, sqlite3_step(st), shaped ? &shaped->columnNames : nullptr, keepLimit, release);
+    const int rc = result.open(st, sqlite3_step(st), shaped ? &shaped->columnNames : nullptr, keepLimit, release,
+                               running.overlay ? &*running.overlay : nullptr);
     if (result.isStreaming()) {
         // The result keeps the statement; it gives it back when done with it.
         running.handOver();
@@ -497,6 +685,8 @@ void Connection::query(const QString &commandText, ResultSet &result)
         result.clear(); // gives a streaming statement back
         running.fail(rc, error);
     }
+    if (!running.shaped && !running.readOnly)
+        noteSchema();
     if (!running.readOnly)
         commitIfDue();
 }

@@ -1,14 +1,19 @@
 #pragma once
 
+#include "DeferrableColumn.h"
+#include "KeyedRead.h"
+#include "KeyedUpdate.h"
 #include "ResultSet.h"
 #include "SqliteDatabase.h"
 #include "SqliteStatement.h"
 #include "StatementShape.h"
+#include "WriteBehind.h"
 
 #include <QString>
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -18,6 +23,8 @@ namespace db {
 // effect by itself as far as anyone reading the tables can tell; underneath,
 // writes are grouped into engine transactions that are committed a few
 // seconds apart, before any failure is raised, on commit() and on close.
+// Updates of one column of rows found by their key may be held back and
+// applied in key order (see WriteBehind); reads see them all the same.
 class Connection
 {
 public:
@@ -56,8 +63,13 @@ public:
 
     // Lets the page cache grow to hold about this much of the tables: a large
     // run whose tables outgrow the cache spends its time reading pages back.
-    // Never shrinks it below what the connection opened with.
+    // Never below what the connection opened with, so that it also undoes
+    // shrinkCacheTo for the next run.
     void fitCacheTo(qint64 bytes);
+    // Lets the page cache shrink to about this much and gives the memory back
+    // to the system: for a last pass in order, which needs no cache, while
+    // the memory is wanted for what the pass produces.
+    void shrinkCacheTo(qint64 bytes);
 
     // Makes every statement so far durable.
     void commit();
@@ -78,6 +90,11 @@ private:
         bool namesOk = false;
         QStringList columnNames;
         ResultSet *heldBy = nullptr; // a streaming result reading from it
+        std::optional<KeyedUpdate> update;
+        std::optional<KeyedRead> read;
+        // Whether updates of this form may be held back, as of ruleEpoch.
+        std::optional<DeferrableColumn> rule;
+        std::uint64_t ruleEpoch = 0;
     };
 
     // Results that still read from their statement: before anything could
@@ -88,7 +105,14 @@ private:
     std::vector<ResultSet *> live_;
 
     class Running;
-    Shaped *boundShape(const QByteArray &sql, bool forQuery);
+    Shaped *findShape(const QByteArray &sql, bool forQuery);
+    void bind(Shaped &shaped);
+    // Holds the update just taken apart back if its form and value allow it.
+    bool tryHold(Shaped &shaped);
+    const DeferrableColumn *ruleFor(Shaped &shaped);
+    std::optional<ResultSet::Overlay> overlayFor(const Shaped &shaped) const;
+    void applyHeld();
+    void noteSchema();
     void releaseShapes() noexcept;
     [[noreturn]] void fail(int rc, const QString &text);
     void beginGroup();
@@ -103,9 +127,14 @@ private:
     std::chrono::steady_clock::time_point groupStart_;
     std::chrono::milliseconds commitInterval_{envInterval()};
     qint64 cacheKb_ = 0;
+    qint64 openedCacheKb_ = 0;
     QByteArray utf8_; // the command text being run, reused from statement to statement
     StatementShape shape_;
     std::unordered_map<QByteArray, Shaped, ByteArrayHash> shapes_;
+    WriteBehind writeBehind_;
+    // Moves on whenever the tables' definitions may have changed.
+    std::uint64_t schemaEpoch_ = 1;
+    int schemaVersion_ = -1;
 };
 
 } // namespace db

@@ -1,6 +1,7 @@
 #include "ResultSet.h"
 
 #include "Utf8Text.h"
+#include "WriteBehind.h"
 
 #include <QLocale>
 
@@ -18,6 +19,7 @@ ResultSet::~ResultSet()
 void ResultSet::storeRow(sqlite3_stmt *stmt)
 {
     const int columns = columnCount();
+    const std::size_t rowStart = cells_.size();
     for (int c = 0; c < columns; ++c) {
         Cell cell;
         switch (sqlite3_column_type(stmt, c)) {
@@ -46,11 +48,24 @@ void ResultSet::storeRow(sqlite3_stmt *stmt)
         }
         cells_.push_back(cell);
     }
+    if (overlay_.held) {
+        const Cell &key = cells_[rowStart + std::size_t(overlay_.keyColumn)];
+        std::int64_t value;
+        if (key.type == CellType::Integer && overlay_.held->lookup(key.value, value)) {
+            Cell &cell = cells_[rowStart + std::size_t(overlay_.valueColumn)];
+            cell = Cell();
+            cell.type = CellType::Integer;
+            cell.value = value;
+        }
+    }
 }
 
-int ResultSet::open(sqlite3_stmt *stmt, int rc, const QStringList *names, qsizetype keepLimit, Release release)
+int ResultSet::open(sqlite3_stmt *stmt, int rc, const QStringList *names, qsizetype keepLimit, Release release,
+                    const Overlay *overlay)
 {
     clear();
+    if (overlay)
+        overlay_ = *overlay;
     const int columns = sqlite3_column_count(stmt);
     if (names) {
         columnNames_ = *names;
@@ -224,6 +239,7 @@ void ResultSet::clear() noexcept
     row_ = 0;
     keptFrom_ = 0;
     atEnd_ = true;
+    overlay_ = Overlay();
     // Small results come and go by the hundred thousand: keep their room.
     if (cells_.capacity() > 65536) {
         cells_.shrink_to_fit();

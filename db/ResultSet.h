@@ -14,6 +14,8 @@ struct sqlite3_stmt;
 
 namespace db {
 
+class WriteBehind;
+
 // The rows of one open query and the position in them. Its rows are fixed
 // when it opens: later statements on the connection can neither add, remove,
 // change nor reorder them. A small result is fetched whole; a large one is
@@ -25,6 +27,15 @@ public:
     // Hands the statement back to its owner when the result lets go of it.
     using Release = std::function<void(sqlite3_stmt *)>;
 
+    // Values held back for a column, laid over the rows read: a row whose key
+    // column holds a held key shows the held value in the value column.
+    struct Overlay
+    {
+        const WriteBehind *held = nullptr;
+        int keyColumn = -1;
+        int valueColumn = -1;
+    };
+
     ResultSet() = default;
     ~ResultSet();
     ResultSet(const ResultSet &) = delete;
@@ -34,7 +45,8 @@ public:
     // result code). Up to `keepLimit` rows are kept in memory; beyond that the
     // result streams and keeps the statement, which it gives back through
     // `release`. Returns the engine's result code: SQLITE_DONE on success.
-    int open(sqlite3_stmt *stmt, int firstStep, const QStringList *names, qsizetype keepLimit, Release release);
+    int open(sqlite3_stmt *stmt, int firstStep, const QStringList *names, qsizetype keepLimit, Release release,
+             const Overlay *overlay = nullptr);
 
     int columnCount() const noexcept { return int(columnNames_.size()); }
     const QStringList &columnNames() const noexcept { return columnNames_; }
@@ -84,6 +96,7 @@ private:
 
     sqlite3_stmt *stmt_ = nullptr;
     Release release_;
+    Overlay overlay_;
 };
 
 } // namespace db

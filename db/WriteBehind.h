@@ -1,0 +1,59 @@
+#pragma once
+
+#include "KeyedUpdate.h"
+
+#include <cstdint>
+#include <vector>
+
+struct sqlite3_stmt;
+
+namespace db {
+
+// Updates "SET column = value WHERE key = k" held back by the connection and
+// applied later in the order of their keys, when one pass over the table does
+// what scattered updates would do page by page. Reads see the held values
+// laid over the stored ones (see lookup()); anything else has them applied
+// first. For one update form at a time.
+class WriteBehind
+{
+public:
+    // Beyond this many rows the held updates are applied: it bounds the memory
+    // (24 bytes a row) while a pass still finds many updates on every page.
+    static constexpr std::size_t capacity = std::size_t(1) << 20;
+
+    bool empty() const noexcept { return entries_.empty(); }
+    bool full() const noexcept { return entries_.size() >= capacity; }
+    const KeyedUpdate &form() const noexcept { return form_; }
+    // The compiled statement of the form, owned by the connection's shapes.
+    sqlite3_stmt *statement() const noexcept { return statement_; }
+
+    // Starts holding updates of another form; the held ones must be applied.
+    void retarget(const KeyedUpdate &form, sqlite3_stmt *statement);
+    // A later update of the same key replaces the value held for it.
+    void hold(std::int64_t key, std::int64_t value);
+    bool lookup(std::int64_t key, std::int64_t &value) const noexcept;
+
+    // Runs the statement once per held key, in ascending key order, and lets
+    // go of everything held whatever happens. Returns the engine's result code
+    // of the first failure, or SQLITE_OK.
+    int apply();
+    // Forgets everything held without applying it.
+    void clear() noexcept;
+
+private:
+    struct Entry
+    {
+        std::int64_t key;
+        std::int64_t value;
+    };
+    std::uint32_t *findSlot(std::int64_t key) const noexcept;
+    void grow();
+
+    KeyedUpdate form_;
+    sqlite3_stmt *statement_ = nullptr;
+    std::vector<Entry> entries_;
+    // Open addressing: 1 + the index of the entry, 0 for an empty slot.
+    std::vector<std::uint32_t> slots_;
+};
+
+} // namespace db
