@@ -348,7 +348,7 @@ SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &
 
 } // namespace
 
-Connection::Shaped *Connection::findShape(const QByteArray &sql, bool forQuery)
+Connection::Shaped *Connection::findShape(QStringView sql, bool forQuery)
 {
     if (!shape_.parse(sql) || shape_.literals().empty())
         return nullptr;
@@ -555,11 +555,9 @@ public:
     {
         if (!connection.isOpen())
             connection.open();
-        QByteArray &sql = connection.utf8_;
-        sql.clear();
-        appendUtf8(sql, commandText);
-        translate(sql);
-        shaped = connection.findShape(sql, forQuery);
+        // "DELETE * FROM" has a shape that does not compile: it goes the
+        // ordinary way below, translated.
+        shaped = connection.findShape(commandText, forQuery);
         if (shaped && !forQuery && connection.tryHold(*shaped)) {
             held = true;
             shaped = nullptr;
@@ -576,6 +574,10 @@ public:
             statement = shaped->statement.handle();
             readOnly = shaped->readOnly;
         } else {
+            QByteArray &sql = connection.utf8_;
+            sql.clear();
+            appendUtf8(sql, commandText);
+            translate(sql);
             int rc = SQLITE_OK;
             QString error;
             own = compileOne(connection.db_.handle(), sql, rc, error);

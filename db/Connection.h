@@ -105,7 +105,7 @@ private:
     std::vector<ResultSet *> live_;
 
     class Running;
-    Shaped *findShape(const QByteArray &sql, bool forQuery);
+    Shaped *findShape(QStringView sql, bool forQuery);
     void bind(Shaped &shaped);
     // Holds the update just taken apart back if its form and value allow it.
     bool tryHold(Shaped &shaped);

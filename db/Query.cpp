@@ -4,6 +4,9 @@
 #include "DbError.h"
 #include "ParamMarkerScan.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace db {
 
 namespace {
@@ -12,18 +15,39 @@ namespace {
 // followed by CR LF, so the normalised text is the statement text itself.
 // The text as it reads back. Most texts need nothing or only a final CR LF:
 // those are taken over as they are, without a copy where they have room.
+// The first unit at or after i that could be a line break (at most CR), or n.
+// Statement texts are long and have few: four units are tested at a time.
+qsizetype nextControl(const char16_t *s, qsizetype i, qsizetype n)
+{
+    constexpr std::uint64_t ones = 0x0001000100010001ULL;
+    constexpr std::uint64_t highs = 0x8000800080008000ULL;
+    for (;;) {
+        for (; i + 4 <= n; i += 4) {
+            std::uint64_t x;
+            std::memcpy(&x, s + i, sizeof x);
+            if (((x - ones * (u'\r' + 1)) & ~x & highs) != 0)
+                break; // some unit is below CR + 1
+        }
+        for (const qsizetype stop = qMin(i + 4, n); i < stop; ++i) {
+            if (s[i] <= u'\r')
+                return i;
+        }
+        if (i >= n)
+            return n;
+    }
+}
+
 QString statementTextOf(QString text)
 {
     const char16_t *s = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype n = text.size();
     bool regular = true; // every break a CR LF pair
-    for (qsizetype i = 0; i < n && regular; ++i) {
-        if (s[i] > u'\r')
-            continue;
+    for (qsizetype i = nextControl(s, 0, n); i < n && regular; i = nextControl(s, i, n)) {
         if (s[i] == u'\r')
             regular = i + 1 < n && s[i + 1] == u'\n' && (++i, true);
         else if (s[i] == u'\n')
             regular = false;
+        ++i;
     }
     if (regular) {
         if (n > 0 && !(n >= 2 && s[n - 2] == u'\r' && s[n - 1] == u'\n'))

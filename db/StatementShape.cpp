@@ -1,5 +1,7 @@
 #include "StatementShape.h"
 
+#include "Utf8Text.h"
+
 #include <cstring>
 
 namespace db {
@@ -18,26 +20,70 @@ struct WordChars
 };
 constexpr WordChars wordChars;
 
-inline bool isWordChar(char c)
+inline char32_t unit(char c)
 {
-    return wordChars.table[static_cast<unsigned char>(c)];
+    return static_cast<unsigned char>(c);
 }
 
-bool isSpace(char c)
+inline char32_t unit(char16_t c)
+{
+    return c;
+}
+
+// Bytes of UTF-8 and units of UTF-16 from 0x80 up are all parts of words.
+template <typename Char>
+inline bool isWordChar(Char c)
+{
+    const char32_t u = unit(c);
+    return u >= 0x80 || wordChars.table[u];
+}
+
+template <typename Char>
+inline bool isDigit(Char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+template <typename Char>
+bool isSpace(Char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
-bool wordIs(const char *s, qsizetype n, const char *word)
+inline char *copyUnits(const char *from, qsizetype count, char *out)
+{
+    std::memcpy(out, from, std::size_t(count));
+    return out + count;
+}
+
+inline char *copyUnits(const char16_t *from, qsizetype count, char *out)
+{
+    return encodeUtf8(QStringView(from, count), out);
+}
+
+inline const char *findQuote(const char *from, const char *end)
+{
+    const void *q = std::memchr(from, '\'', std::size_t(end - from));
+    return static_cast<const char *>(q);
+}
+
+inline const char16_t *findQuote(const char16_t *from, const char16_t *end)
+{
+    const qsizetype at = QStringView(from, end - from).indexOf(u'\'');
+    return at < 0 ? nullptr : from + at;
+}
+
+template <typename Char>
+bool wordIs(const Char *s, qsizetype n, const char *word)
 {
     qsizetype i = 0;
     for (; word[i]; ++i) {
         if (i >= n)
             return false;
-        char c = s[i];
+        char32_t c = unit(s[i]);
         if (c >= 'a' && c <= 'z')
-            c = char(c - 32);
-        if (c != word[i])
+            c -= 32;
+        if (c != char32_t(word[i]))
             return false;
     }
     return i == n;
@@ -47,20 +93,26 @@ bool wordIs(const char *s, qsizetype n, const char *word)
 
 bool StatementShape::parse(QByteArrayView sql)
 {
+    return parseUnits(sql.data(), sql.size());
+}
+
+bool StatementShape::parse(QStringView sql)
+{
+    return parseUnits(reinterpret_cast<const char16_t *>(sql.utf16()), sql.size());
+}
+
+template <typename Char>
+bool StatementShape::parseUnits(const Char *s, qsizetype n)
+{
     literals_.clear();
-    const char *s = sql.data();
-    const qsizetype n = sql.size();
-    // Neither the shape nor the texts can outgrow the statement.
-    shape_.resize(n);
-    texts_.resize(n);
+    // Neither the shape nor the texts can outgrow the statement's UTF-8.
+    const qsizetype room = n * (sizeof(Char) == 1 ? 1 : 3);
+    shape_.resize(room);
+    texts_.resize(room);
     char *out = shape_.data();
     char *txt = texts_.data();
     const char *const textBase = txt;
-    auto put = [&](const char *from, qsizetype count) {
-        std::memcpy(out, from, std::size_t(count));
-        out += count;
-    };
-
+    auto put = [&](const Char *from, qsizetype count) { out = copyUnits(from, count, out); };
     // After ORDER BY or GROUP BY a bare number names a result column, so from
     // there on numbers stay in the shape. The previous two words tell.
     qsizetype prevWordFrom = -1, prevWordLen = 0, lastWordFrom = -1, lastWordLen = 0;
@@ -68,7 +120,7 @@ bool StatementShape::parse(QByteArrayView sql)
 
     qsizetype i = 0;
     while (i < n) {
-        const char c = s[i];
+        const Char c = s[i];
         if (c == '\'') {
             if (i > 0 && isWordChar(s[i - 1]))
                 return false; // x'..' blobs and the like
@@ -76,12 +128,11 @@ bool StatementShape::parse(QByteArrayView sql)
             lit.offset = txt - textBase;
             qsizetype j = i + 1;
             for (;;) {
-                const void *quote = j < n ? std::memchr(s + j, '\'', std::size_t(n - j)) : nullptr;
+                const Char *quote = j < n ? findQuote(s + j, s + n) : nullptr;
                 if (!quote)
                     return false; // unterminated: let the engine say so
-                const qsizetype q = static_cast<const char *>(quote) - s;
-                std::memcpy(txt, s + j, std::size_t(q - j));
-                txt += q - j;
+                const qsizetype q = quote - s;
+                txt = copyUnits(s + j, q - j, txt);
                 if (q + 1 < n && s[q + 1] == '\'') {
                     *txt++ = '\'';
                     j = q + 2;
@@ -96,7 +147,7 @@ bool StatementShape::parse(QByteArrayView sql)
             i = j + 1;
         } else if (c == '"' || c == '`' || c == '[') {
             // Quoted names go into the shape whole.
-            const char close = c == '[' ? ']' : c;
+            const Char close = c == '[' ? Char(']') : c;
             qsizetype j = i + 1;
             while (j < n && s[j] != close)
                 ++j;
@@ -120,10 +171,10 @@ bool StatementShape::parse(QByteArrayView sql)
             i = j + 2;
         } else if (c == '?' || c == ':' || c == '@' || c == '$' || c == '#') {
             return false; // parameters of its own: the engine decides
-        } else if (c >= '0' && c <= '9' && (i == 0 || s[i - 1] != '.')) {
+        } else if (isDigit(c) && (i == 0 || s[i - 1] != '.')) {
             qsizetype j = i;
             std::int64_t value = 0;
-            while (j < n && s[j] >= '0' && s[j] <= '9') {
+            while (j < n && isDigit(s[j])) {
                 value = std::int64_t(std::uint64_t(value) * 10u + std::uint64_t(s[j] - '0')); // a 19th digit wraps; unused then
                 ++j;
                 if (j - i > 18)
@@ -156,7 +207,7 @@ bool StatementShape::parse(QByteArrayView sql)
                 numbersBindable = false;
             put(s + i, j - i);
             i = j;
-        } else if (c == '.' && i + 1 < n && s[i + 1] >= '0' && s[i + 1] <= '9') {
+        } else if (c == '.' && i + 1 < n && isDigit(s[i + 1])) {
             // ".5" is a number of its own: keep it whole.
             qsizetype j = i + 1;
             while (j < n && (isWordChar(s[j]) || s[j] == '.'))
@@ -168,7 +219,7 @@ bool StatementShape::parse(QByteArrayView sql)
                 lastWordFrom = -1; // only adjacent words make ORDER BY
                 prevWordFrom = -1;
             }
-            *out++ = c;
+            *out++ = char(c); // not part of a word: plain ASCII
             ++i;
         }
     }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QStringView>
 
 #include <cstdint>
 #include <vector>
@@ -26,12 +27,18 @@ public:
     // certainty (parameters of its own, unknown quoting, and the like): such
     // a text goes to the engine as it stands.
     bool parse(QByteArrayView sql);
+    // The same for a text not yet in UTF-8: the shape and the texts come out
+    // in UTF-8 all the same, without the whole statement being converted.
+    bool parse(QStringView sql);
 
     const QByteArray &shape() const noexcept { return shape_; }
     const std::vector<Literal> &literals() const noexcept { return literals_; }
     const char *text(const Literal &l) const noexcept { return texts_.constData() + l.offset; }
 
 private:
+    template <typename Char>
+    bool parseUnits(const Char *s, qsizetype n);
+
     QByteArray shape_;
     QByteArray texts_;
     std::vector<Literal> literals_;

@@ -15,10 +15,15 @@ QString decodeUtf8(QByteArrayView bytes)
 
 void appendUtf8(QByteArray &out, QStringView text)
 {
-    const qsizetype n = text.size();
     const qsizetype start = out.size();
-    out.resize(start + n * 3); // the most a UTF-16 unit can take
-    char *d = out.data() + start;
+    out.resize(start + text.size() * 3); // the most a UTF-16 unit can take
+    char *end = encodeUtf8(text, out.data() + start);
+    out.truncate(end - out.constData());
+}
+
+char *encodeUtf8(QStringView text, char *d) noexcept
+{
+    const qsizetype n = text.size();
     const char16_t *s = text.utf16();
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = s[i];
@@ -47,7 +52,7 @@ void appendUtf8(QByteArray &out, QStringView text)
         *d++ = char(0x80 | ((c >> 6) & 0x3F));
         *d++ = char(0x80 | (c & 0x3F));
     }
-    out.truncate(d - out.constData());
+    return d;
 }
 
 } // namespace db

@@ -13,5 +13,7 @@ QString decodeUtf8(QByteArrayView bytes);
 
 // Appends the UTF-8 of a text (an unpaired surrogate becomes U+FFFD).
 void appendUtf8(QByteArray &out, QStringView text);
+// The same into room for at least three bytes a unit; returns the end.
+char *encodeUtf8(QStringView text, char *out) noexcept;
 
 } // namespace db

@@ -18,7 +18,7 @@ class WriteBehind
 {
 public:
     // Beyond this many rows the held updates are applied: it bounds the memory
-    // (24 bytes a row) while a pass still finds many updates on every page.
+    // (26 bytes a row) while a pass still finds many updates on every page.
     static constexpr std::size_t capacity = std::size_t(1) << 20;
 
     bool empty() const noexcept { return entries_.empty(); }
@@ -47,6 +47,10 @@ private:
         std::int64_t value;
     };
     std::uint32_t *findSlot(std::int64_t key) const noexcept;
+    std::uint32_t *freeSlot(std::int64_t key) noexcept;
+    std::size_t seenBit(std::int64_t key) const noexcept;
+    bool maybeHeld(std::int64_t key) const noexcept;
+    void markSeen(std::int64_t key) noexcept;
     void grow();
 
     KeyedUpdate form_;
@@ -54,6 +58,9 @@ private:
     std::vector<Entry> entries_;
     // Open addressing: 1 + the index of the entry, 0 for an empty slot.
     std::vector<std::uint32_t> slots_;
+    // A bit set for every key held: most keys looked up or held are not held
+    // yet, and this small table says so without touching the large ones.
+    std::vector<std::uint64_t> seen_;
 };
 
 } // namespace db

@@ -184,15 +184,15 @@ void ReindexRun::renumber()
     qint32 number = 1;
     while (!qTemp.eof()) {
         qTempEx.close();
-        qTempEx.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = ")
-                       + qTemp.fieldAsString(u"old_id") + QStringLiteral(" ORDER BY id"));
+        qTempEx.setSql(StatementText::concat({u"SELECT * FROM Forum_table WHERE podrazdel_id = ",
+                                              qTemp.fieldAsString(u"old_id"), u" ORDER BY id"}));
         qTempEx.open();
         qTempEx.first();
         const QString numberText = QString::number(number);
         while (!qTempEx.eof()) {
             qExec.close();
-            qExec.setSql(QStringLiteral("UPDATE Forum_table SET new_id = ") + numberText + QStringLiteral(" WHERE id = ")
-                         + qTempEx.fieldAsString(u"id"));
+            qExec.setSql(StatementText::concat(
+                {u"UPDATE Forum_table SET new_id = ", numberText, u" WHERE id = ", qTempEx.fieldAsString(u"id")}));
             qExec.execSql();
             qTempEx.next();
             host_.pump();

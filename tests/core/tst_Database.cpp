@@ -156,6 +156,9 @@ void tst_Database::shapesStatements_data()
     QTest::newRow("quoted names and comments stay")
         << QByteArray("SELECT \"a'1\", `b 2`, [c'3] -- it's 4\n/* 'x' 5 */ FROM t")
         << QByteArray("SELECT \"a'1\", `b 2`, [c'3] -- it's 4\n/* 'x' 5 */ FROM t") << QStringList();
+    QTest::newRow("other scripts in names and texts")
+        << QByteArray("INSERT INTO t(имя) VALUES('Тема: «ёлочки» 😀', 5)") << QByteArray("INSERT INTO t(имя) VALUES(?, ?)")
+        << QStringList{"'Тема: «ёлочки» 😀'", "5"};
     QTest::newRow("blob literal: as it stands") << QByteArray("VALUES(x'00')") << QByteArray() << QStringList();
     QTest::newRow("own parameter: as it stands") << QByteArray("VALUES(?, 1)") << QByteArray() << QStringList();
     QTest::newRow("named parameter: as it stands") << QByteArray("VALUES(:a, 1)") << QByteArray() << QStringList();
@@ -183,6 +186,19 @@ void tst_Database::shapesStatements()
             seen << u'\'' + QString::fromUtf8(parsed.text(l), l.length) + u'\'';
     }
     QCOMPARE(seen, literals);
+
+    // Taken apart from UTF-16, the same text gives the same shape and texts.
+    db::StatementShape fromUtf16;
+    QVERIFY(fromUtf16.parse(QStringView(QString::fromUtf8(sql))));
+    QCOMPARE(fromUtf16.shape(), parsed.shape());
+    QCOMPARE(fromUtf16.literals().size(), parsed.literals().size());
+    for (std::size_t i = 0; i < parsed.literals().size(); ++i) {
+        const auto &a = parsed.literals()[i];
+        const auto &b = fromUtf16.literals()[i];
+        QCOMPARE(b.kind, a.kind);
+        QCOMPARE(b.integer, a.integer);
+        QCOMPARE(QByteArray(fromUtf16.text(b), b.length), QByteArray(parsed.text(a), a.length));
+    }
 }
 
 // Statements that share a compiled shape give exactly what each would give
