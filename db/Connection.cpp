@@ -206,7 +206,7 @@ void Connection::close()
         Connection &c;
         ~Releaser()
         {
-            c.writeBehind_.clear();
+            c.writeBehind_.reset();
             c.releaseShapes();
         }
     } releaser{*this};
@@ -239,13 +239,17 @@ void Connection::beginGroup()
 void Connection::noteSchema()
 {
     // Another connection may have changed the tables' definitions between two
-    // groups, and any statement of ours that is not shaped may change them.
-    sqlite3_stmt *raw = nullptr;
-    int version = -1;
-    if (sqlite3_prepare_v2(db_.handle(), "PRAGMA schema_version", -1, &raw, nullptr) == SQLITE_OK
-        && sqlite3_step(raw) == SQLITE_ROW)
-        version = sqlite3_column_int(raw, 0);
-    sqlite3_finalize(raw);
+    // groups, and statements of ours that are not plain row changes may
+    // change them, temporary ones included.
+    qint64 version = 0;
+    for (const char *sql : {"PRAGMA main.schema_version", "PRAGMA temp.schema_version"}) {
+        sqlite3_stmt *raw = nullptr;
+        int v = -1;
+        if (sqlite3_prepare_v2(db_.handle(), sql, -1, &raw, nullptr) == SQLITE_OK && sqlite3_step(raw) == SQLITE_ROW)
+            v = sqlite3_column_int(raw, 0);
+        sqlite3_finalize(raw);
+        version = (version << 32) ^ quint32(v);
+    }
     if (version != schemaVersion_ || version < 0) {
         schemaVersion_ = version;
         ++schemaEpoch_;
@@ -316,6 +320,35 @@ void Connection::fail(int rc, const QString &text)
 
 namespace {
 
+// Whether a statement can only change rows, never the tables' definitions:
+// anything else has the connection look at the schema again afterwards.
+bool changesRowsOnly(QByteArrayView shape)
+{
+    const auto cut = SqlTokens::split(shape);
+    if (!cut || cut->tokens().empty())
+        return false;
+    const SqlTokens::Token &first = cut->tokens().front();
+    for (const char *w : {"INSERT", "UPDATE", "DELETE", "REPLACE", "SELECT", "WITH", "VALUES"}) {
+        if (SqlTokens::isWord(first, w))
+            return true;
+    }
+    return false;
+}
+
+// Whether an index's definition does without the column: its text may name
+// the column in its key or in a WHERE of a partial index.
+bool indexLeavesOut(QByteArrayView createIndex, QByteArrayView column)
+{
+    const auto cut = SqlTokens::split(createIndex);
+    if (!cut)
+        return false;
+    for (const SqlTokens::Token &t : cut->tokens()) {
+        if (t.kind == SqlTokens::Token::Kind::Word && SqlTokens::same(t.text, column))
+            return false;
+    }
+    return true;
+}
+
 // Compiles a command text as exactly one statement: anything but white space
 // after it is refused, so an input line can never smuggle in a second one.
 SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &error, int parameters = 0)
@@ -357,6 +390,7 @@ Connection::Shaped *Connection::findShape(QStringView sql, bool forQuery)
         // Few shapes ever occur; a runaway variety only costs recompiling.
         if (shapes_.size() >= 64) {
             applyHeld();
+            writeBehind_.reset();
             settleAll();
             shapes_.clear();
         }
@@ -381,6 +415,7 @@ Connection::Shaped *Connection::findShape(QStringView sql, bool forQuery)
                 shaped.read = KeyedRead::match(shape_.shape());
             else
                 shaped.update = KeyedUpdate::match(shape_.shape());
+            shaped.changesRowsOnly = changesRowsOnly(shape_.shape());
         }
         it = shapes_.emplace(shape_.shape(), std::move(shaped)).first;
     }
@@ -414,10 +449,11 @@ const DeferrableColumn *Connection::ruleFor(Shaped &shaped)
     const KeyedUpdate &form = *shaped.update;
     sqlite3 *h = db_.handle();
     // Triggers could act on the held rows, a temporary table could stand in
-    // for the table, checked references would need the value at once.
+    // for the table, checked references would need the value at once, and an
+    // index holding the column could refuse a value or order a read by it.
     const char *const look[] = {
         "SELECT type, sql FROM sqlite_temp_schema WHERE type = 'trigger' OR name = ?1 COLLATE NOCASE",
-        "SELECT type, sql FROM sqlite_schema WHERE tbl_name = ?1 COLLATE NOCASE AND type IN ('table', 'trigger')",
+        "SELECT type, sql FROM sqlite_schema WHERE tbl_name = ?1 COLLATE NOCASE AND type IN ('table', 'trigger', 'index')",
         "SELECT 'checked references', NULL FROM pragma_foreign_keys WHERE foreign_keys",
     };
     QByteArray definition;
@@ -435,10 +471,18 @@ const DeferrableColumn *Connection::ruleFor(Shaped &shaped)
         int rc;
         while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
             const char *type = reinterpret_cast<const char *>(sqlite3_column_text(raw, 0));
+            const QByteArray text(reinterpret_cast<const char *>(sqlite3_column_text(raw, 1)));
+            if (!temporary && type && std::strcmp(type, "index") == 0) {
+                // Indexes the table's own constraints make have no text; those
+                // constraints are in the table's definition.
+                if (!text.isNull() && !indexLeavesOut(text, form.column))
+                    return nullptr;
+                continue;
+            }
             if (temporary || !type || std::strcmp(type, "table") != 0)
                 return nullptr;
             ++tables;
-            definition = QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(raw, 1)));
+            definition = text;
         }
         if (rc != SQLITE_DONE)
             return nullptr;
@@ -646,7 +690,7 @@ void Connection::execute(const QString &commandText)
     } while (rc == SQLITE_ROW);
     if (rc != SQLITE_DONE)
         running.fail(rc);
-    if (!running.shaped && !running.readOnly)
+    if (!running.readOnly && !(running.shaped && running.shaped->changesRowsOnly))
         noteSchema();
     commitIfDue();
 }
@@ -687,7 +731,7 @@ void Connection::query(const QString &commandText, ResultSet &result)
         result.clear(); // gives a streaming statement back
         running.fail(rc, error);
     }
-    if (!running.shaped && !running.readOnly)
+    if (!running.readOnly && !(running.shaped && running.shaped->changesRowsOnly))
         noteSchema();
     if (!running.readOnly)
         commitIfDue();

@@ -92,6 +92,7 @@ private:
         ResultSet *heldBy = nullptr; // a streaming result reading from it
         std::optional<KeyedUpdate> update;
         std::optional<KeyedRead> read;
+        bool changesRowsOnly = false;
         // Whether updates of this form may be held back, as of ruleEpoch.
         std::optional<DeferrableColumn> rule;
         std::uint64_t ruleEpoch = 0;
@@ -134,7 +135,7 @@ private:
     WriteBehind writeBehind_;
     // Moves on whenever the tables' definitions may have changed.
     std::uint64_t schemaEpoch_ = 1;
-    int schemaVersion_ = -1;
+    qint64 schemaVersion_ = -1;
 };
 
 } // namespace db

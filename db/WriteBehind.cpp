@@ -123,6 +123,13 @@ int WriteBehind::apply()
     return SQLITE_OK;
 }
 
+void WriteBehind::reset() noexcept
+{
+    clear();
+    form_ = KeyedUpdate();
+    statement_ = nullptr;
+}
+
 void WriteBehind::clear() noexcept
 {
     entries_ = std::vector<Entry>();

@@ -39,6 +39,8 @@ public:
     int apply();
     // Forgets everything held without applying it.
     void clear() noexcept;
+    // Forgets the form too: its statement is about to be finalized.
+    void reset() noexcept;
 
 private:
     struct Entry
