@@ -385,6 +385,12 @@ Connection::Shaped *Connection::findShape(QStringView sql, bool forQuery)
 {
     if (!shape_.parse(sql) || shape_.literals().empty())
         return nullptr;
+    // A run alternates between two or three shapes: the last ones used are
+    // compared before any hashing.
+    for (Shapes::value_type *recent : recent_) {
+        if (recent && recent->first == shape_.shape())
+            return usableShape(recent->second, forQuery);
+    }
     auto it = shapes_.find(shape_.shape());
     if (it == shapes_.end()) {
         // Few shapes ever occur; a runaway variety only costs recompiling.
@@ -392,7 +398,7 @@ Connection::Shaped *Connection::findShape(QStringView sql, bool forQuery)
             applyHeld();
             writeBehind_.reset();
             settleAll();
-            shapes_.clear();
+            forgetShapes();
         }
         Shaped shaped;
         int rc = SQLITE_OK;
@@ -419,10 +425,22 @@ Connection::Shaped *Connection::findShape(QStringView sql, bool forQuery)
         }
         it = shapes_.emplace(shape_.shape(), std::move(shaped)).first;
     }
-    Shaped &shaped = it->second;
+    std::move_backward(recent_.begin(), recent_.end() - 1, recent_.end());
+    recent_.front() = &*it; // elements stay where they are when the table grows
+    return usableShape(it->second, forQuery);
+}
+
+Connection::Shaped *Connection::usableShape(Shaped &shaped, bool forQuery)
+{
     if (!shaped.usable || (forQuery && !shaped.namesOk))
         return nullptr;
     return &shaped;
+}
+
+void Connection::forgetShapes() noexcept
+{
+    recent_.fill(nullptr);
+    shapes_.clear();
 }
 
 void Connection::bind(Shaped &shaped)
@@ -560,7 +578,7 @@ void Connection::releaseShapes() noexcept
             (void)r->materialize();
         r->releaseStatement();
     }
-    shapes_.clear();
+    forgetShapes();
 }
 
 void Connection::failRead(int rc)
@@ -630,8 +648,14 @@ public:
             statement = own.handle();
             readOnly = sqlite3_stmt_readonly(statement) != 0;
         }
-        if (!readOnly) {
+        rowsOnly = shaped ? shaped->changesRowsOnly : changesRowsOnly(connection.utf8_);
+        if (!readOnly)
             connection.settleAll();
+        if (!rowsOnly) {
+            // Settings and definitions take effect as on their own, outside
+            // any group: some of them the engine ignores inside one.
+            connection.commit();
+        } else if (!readOnly) {
             connection.beginGroup();
         }
     }
@@ -660,6 +684,7 @@ public:
     Shaped *shaped = nullptr;
     bool readOnly = false;
     bool held = false; // the update is held back: nothing to run now
+    bool rowsOnly = true;
     std::optional<ResultSet::Overlay> overlay;
     SqliteStatement own;
 
@@ -690,8 +715,8 @@ void Connection::execute(const QString &commandText)
     } while (rc == SQLITE_ROW);
     if (rc != SQLITE_DONE)
         running.fail(rc);
-    if (!running.readOnly && !(running.shaped && running.shaped->changesRowsOnly))
-        noteSchema();
+    if (!running.rowsOnly)
+        ++schemaEpoch_; // whatever it changed, the rules are looked at again
     commitIfDue();
 }
 
@@ -731,8 +756,8 @@ void Connection::query(const QString &commandText, ResultSet &result)
         result.clear(); // gives a streaming statement back
         running.fail(rc, error);
     }
-    if (!running.readOnly && !(running.shaped && running.shaped->changesRowsOnly))
-        noteSchema();
+    if (!running.rowsOnly)
+        ++schemaEpoch_; // whatever it changed, the rules are looked at again
     if (!running.readOnly)
         commitIfDue();
 }

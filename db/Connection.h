@@ -11,6 +11,7 @@
 
 #include <QString>
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -107,6 +108,8 @@ private:
 
     class Running;
     Shaped *findShape(QStringView sql, bool forQuery);
+    static Shaped *usableShape(Shaped &shaped, bool forQuery);
+    void forgetShapes() noexcept;
     void bind(Shaped &shaped);
     // Holds the update just taken apart back if its form and value allow it.
     bool tryHold(Shaped &shaped);
@@ -131,7 +134,9 @@ private:
     qint64 openedCacheKb_ = 0;
     QByteArray utf8_; // the command text being run, reused from statement to statement
     StatementShape shape_;
-    std::unordered_map<QByteArray, Shaped, ByteArrayHash> shapes_;
+    using Shapes = std::unordered_map<QByteArray, Shaped, ByteArrayHash>;
+    Shapes shapes_;
+    std::array<Shapes::value_type *, 3> recent_{};
     WriteBehind writeBehind_;
     // Moves on whenever the tables' definitions may have changed.
     std::uint64_t schemaEpoch_ = 1;
