@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <limits>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -302,7 +303,11 @@ void Connection::commit()
 
 void Connection::commitIfDue()
 {
-    if (inGroup_ && std::chrono::steady_clock::now() - groupStart_ >= commitInterval_)
+    // A statement takes a microsecond or two: the clock is read every few
+    // dozen of them.
+    if (!inGroup_ || (++sinceClock_ & 63) != 0)
+        return;
+    if (std::chrono::steady_clock::now() - groupStart_ >= commitInterval_)
         commit();
 }
 
@@ -447,7 +452,11 @@ void Connection::bind(Shaped &shaped)
 {
     if (shaped.heldBy)
         settle(shaped.heldBy); // its bindings are still in use
-    sqlite3_stmt *st = shaped.statement.handle();
+    bindLiterals(shaped.statement.handle());
+}
+
+void Connection::bindLiterals(sqlite3_stmt *st)
+{
     int index = 1;
     for (const StatementShape::Literal &l : shape_.literals()) {
         if (l.kind == StatementShape::Literal::Kind::Integer)
@@ -740,10 +749,30 @@ void Connection::query(const QString &commandText, ResultSet &result)
         };
     }
     // Results up to this many rows are fetched whole; larger ones stream.
-    constexpr qsizetype keepLimit = 4096;
+    // A statement that writes is never run twice: its rows are all kept.
+    const qsizetype keepLimit = running.readOnly ? 4096 : std::numeric_limits<qsizetype>::max();
     sqlite3_stmt *st = running.statement;
+    // A streaming result is counted first. The engine counts the rows of the
+    // same statement, taken as a subquery, without making them; a statement
+    // that cannot be taken so is stepped through.
+    const ResultSet::Counter counter = [this, shaped, st]() -> std::optional<qsizetype> {
+        const QByteArray text = QByteArray("SELECT count(*) FROM (") + sqlite3_sql(st) + "\n)";
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v2(db_.handle(), text.constData(), int(text.size()), &raw, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(raw);
+            return std::nullopt;
+        }
+        SqliteStatement count(raw);
+        if (sqlite3_bind_parameter_count(raw) != sqlite3_bind_parameter_count(st))
+            return std::nullopt;
+        if (shaped)
+            bindLiterals(raw);
+        if (sqlite3_step(raw) != SQLITE_ROW)
+            return std::nullopt;
+        return qsizetype(sqlite3_column_int64(raw, 0));
+    };
     const int rc = result.open(st, sqlite3_step(st), shaped ? &shaped->columnNames : nullptr, keepLimit, release,
-                               running.overlay ? &*running.overlay : nullptr);
+                               running.overlay ? &*running.overlay : nullptr, counter);
     if (result.isStreaming()) {
         // The result keeps the statement; it gives it back when done with it.
         running.handOver();

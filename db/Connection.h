@@ -111,6 +111,7 @@ private:
     static Shaped *usableShape(Shaped &shaped, bool forQuery);
     void forgetShapes() noexcept;
     void bind(Shaped &shaped);
+    void bindLiterals(sqlite3_stmt *statement);
     // Holds the update just taken apart back if its form and value allow it.
     bool tryHold(Shaped &shaped);
     const DeferrableColumn *ruleFor(Shaped &shaped);
@@ -130,6 +131,7 @@ private:
     bool inGroup_ = false;
     std::chrono::steady_clock::time_point groupStart_;
     std::chrono::milliseconds commitInterval_{envInterval()};
+    unsigned sinceClock_ = 0;
     qint64 cacheKb_ = 0;
     qint64 openedCacheKb_ = 0;
     QByteArray utf8_; // the command text being run, reused from statement to statement

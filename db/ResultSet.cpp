@@ -61,7 +61,7 @@ void ResultSet::storeRow(sqlite3_stmt *stmt)
 }
 
 int ResultSet::open(sqlite3_stmt *stmt, int rc, const QStringList *names, qsizetype keepLimit, Release release,
-                    const Overlay *overlay)
+                    const Overlay *overlay, const Counter &counter)
 {
     clear();
     if (overlay)
@@ -86,10 +86,14 @@ int ResultSet::open(sqlite3_stmt *stmt, int rc, const QStringList *names, qsizet
     }
     // Too large to keep: count the rest, then read it again row by row.
     qsizetype count = kept + 1;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
-        ++count;
-    if (rc != SQLITE_DONE)
-        return rc;
+    if (const std::optional<qsizetype> counted = counter ? counter() : std::nullopt) {
+        count = *counted;
+    } else {
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+            ++count;
+        if (rc != SQLITE_DONE)
+            return rc;
+    }
     stmt_ = stmt;
     release_ = std::move(release);
     rowCount_ = count;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 struct sqlite3_stmt;
@@ -45,8 +46,11 @@ public:
     // result code). Up to `keepLimit` rows are kept in memory; beyond that the
     // result streams and keeps the statement, which it gives back through
     // `release`. Returns the engine's result code: SQLITE_DONE on success.
+    // Counts the whole result some cheaper way than stepping through it, or
+    // gives nothing.
+    using Counter = std::function<std::optional<qsizetype>()>;
     int open(sqlite3_stmt *stmt, int firstStep, const QStringList *names, qsizetype keepLimit, Release release,
-             const Overlay *overlay = nullptr);
+             const Overlay *overlay = nullptr, const Counter &counter = {});
 
     int columnCount() const noexcept { return int(columnNames_.size()); }
     const QStringList &columnNames() const noexcept { return columnNames_; }
