@@ -547,23 +547,28 @@ bool Connection::tryHold(Shaped &shaped)
     return true;
 }
 
-std::optional<ResultSet::Overlay> Connection::overlayFor(const Shaped &shaped) const
+std::optional<ResultSet::Overlay> Connection::overlayFor(Shaped &shaped) const
 {
-    const KeyedUpdate &held = writeBehind_.form();
-    if (!shaped.read || !SqlTokens::same(shaped.read->table, held.table) || shaped.read->uses(held.column))
-        return std::nullopt;
-    ResultSet::Overlay overlay;
-    overlay.held = &writeBehind_;
-    for (int c = 0; c < shaped.columnNames.size(); ++c) {
-        const QByteArray name = shaped.columnNames.at(c).toUtf8();
-        if (overlay.keyColumn < 0 && SqlTokens::same(name, held.key))
-            overlay.keyColumn = c;
-        if (overlay.valueColumn < 0 && SqlTokens::same(name, held.column))
-            overlay.valueColumn = c;
+    // Worked out once for each form held, not for every read.
+    if (shaped.overlayOf != writeBehind_.statement()) {
+        shaped.overlayOf = writeBehind_.statement();
+        shaped.overlay = std::nullopt;
+        const KeyedUpdate &held = writeBehind_.form();
+        if (!shaped.read || !SqlTokens::same(shaped.read->table, held.table) || shaped.read->uses(held.column))
+            return std::nullopt;
+        ResultSet::Overlay overlay;
+        overlay.held = &writeBehind_;
+        for (int c = 0; c < shaped.columnNames.size(); ++c) {
+            const QByteArray name = shaped.columnNames.at(c).toUtf8();
+            if (overlay.keyColumn < 0 && SqlTokens::same(name, held.key))
+                overlay.keyColumn = c;
+            if (overlay.valueColumn < 0 && SqlTokens::same(name, held.column))
+                overlay.valueColumn = c;
+        }
+        if (overlay.keyColumn >= 0 && overlay.valueColumn >= 0)
+            shaped.overlay = overlay;
     }
-    if (overlay.keyColumn < 0 || overlay.valueColumn < 0)
-        return std::nullopt;
-    return overlay;
+    return shaped.overlay;
 }
 
 void Connection::applyHeld()

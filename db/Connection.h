@@ -94,6 +94,9 @@ private:
         std::optional<KeyedUpdate> update;
         std::optional<KeyedRead> read;
         bool changesRowsOnly = false;
+        // How held values of the form with this statement lie over its rows.
+        sqlite3_stmt *overlayOf = nullptr;
+        std::optional<ResultSet::Overlay> overlay;
         // Whether updates of this form may be held back, as of ruleEpoch.
         std::optional<DeferrableColumn> rule;
         std::uint64_t ruleEpoch = 0;
@@ -115,7 +118,7 @@ private:
     // Holds the update just taken apart back if its form and value allow it.
     bool tryHold(Shaped &shaped);
     const DeferrableColumn *ruleFor(Shaped &shaped);
-    std::optional<ResultSet::Overlay> overlayFor(const Shaped &shaped) const;
+    std::optional<ResultSet::Overlay> overlayFor(Shaped &shaped) const;
     void applyHeld();
     void noteSchema();
     void releaseShapes() noexcept;

@@ -119,6 +119,35 @@ bool StatementShape::parseUnits(const Char *s, qsizetype n)
     bool numbersBindable = true;
 
     qsizetype i = 0;
+    Resume &r = resume_;
+    if (r.at > 0 && r.unitSize == int(sizeof(Char)) && n > r.at
+        && std::memcmp(s, r.units.data(), std::size_t(r.at) * sizeof(Char)) == 0) {
+        i = r.at;
+        out = shape_.data() + r.out;
+        prevWordFrom = r.prevWordFrom;
+        prevWordLen = r.prevWordLen;
+        lastWordFrom = r.lastWordFrom;
+        lastWordLen = r.lastWordLen;
+        numbersBindable = r.numbersBindable;
+    } else {
+        r.at = -1; // the shape's head is about to be overwritten
+    }
+    // At the first literal of a text taken from the start. Only a character
+    // that never looks at the one after it may come just before.
+    auto remember = [&] {
+        if (r.at >= 0 || !literals_.empty() || i == 0 || s[i - 1] == '-' || s[i - 1] == '/' || s[i - 1] == '.')
+            return;
+        r.units.assign(reinterpret_cast<const char *>(s), reinterpret_cast<const char *>(s + i));
+        r.unitSize = int(sizeof(Char));
+        r.at = i;
+        r.out = out - shape_.constData();
+        r.prevWordFrom = prevWordFrom;
+        r.prevWordLen = prevWordLen;
+        r.lastWordFrom = lastWordFrom;
+        r.lastWordLen = lastWordLen;
+        r.numbersBindable = numbersBindable;
+    };
+
     while (i < n) {
         const Char c = s[i];
         if (c == '\'') {
@@ -142,6 +171,7 @@ bool StatementShape::parseUnits(const Char *s, qsizetype n)
                 break;
             }
             lit.length = (txt - textBase) - lit.offset;
+            remember();
             literals_.push_back(lit);
             *out++ = '?';
             i = j + 1;
@@ -184,6 +214,7 @@ bool StatementShape::parseUnits(const Char *s, qsizetype n)
             if (plain && numbersBindable) {
                 Literal lit{Literal::Kind::Integer};
                 lit.integer = value;
+                remember();
                 literals_.push_back(lit);
                 *out++ = '?';
                 i = j;

@@ -42,6 +42,21 @@ private:
     QByteArray shape_;
     QByteArray texts_;
     std::vector<Literal> literals_;
+
+    // Where the last text's first literal began, with the scan's state there:
+    // the run sends the same statement head time after time, and a text that
+    // starts the same is taken apart from that point on. shape_ keeps the
+    // head's shape for as long as this is set.
+    struct Resume
+    {
+        std::vector<char> units; // the text before the literal
+        int unitSize = 0;
+        qsizetype at = -1;
+        qsizetype out = 0;
+        qsizetype prevWordFrom = -1, prevWordLen = 0, lastWordFrom = -1, lastWordLen = 0;
+        bool numbersBindable = true;
+    };
+    Resume resume_;
 };
 
 } // namespace db

@@ -54,6 +54,8 @@ private slots:
     void scansParameterMarkers();
     void shapesStatements_data();
     void shapesStatements();
+    void shapesAfterAnotherText_data();
+    void shapesAfterAnotherText();
     void shapedStatementsGiveTheSameResults();
     void keepsStatementAsLines_data();
     void keepsStatementAsLines();
@@ -198,6 +200,53 @@ void tst_Database::shapesStatements()
         QCOMPARE(b.kind, a.kind);
         QCOMPARE(b.integer, a.integer);
         QCOMPARE(QByteArray(fromUtf16.text(b), b.length), QByteArray(parsed.text(a), a.length));
+    }
+}
+
+namespace {
+
+QString shapeOutcome(db::StatementShape &shape, const QString &sql)
+{
+    if (!shape.parse(QStringView(sql)))
+        return QStringLiteral("<as it stands>");
+    QString out = QString::fromUtf8(shape.shape());
+    for (const auto &l : shape.literals()) {
+        out += u" | ";
+        out += l.kind == db::StatementShape::Literal::Kind::Integer ? QString::number(l.integer)
+                                                                     : QString::fromUtf8(shape.text(l), l.length);
+    }
+    return out;
+}
+
+} // namespace
+
+void tst_Database::shapesAfterAnotherText_data()
+{
+    // Texts taken apart one after the other on the same shape object: the
+    // later ones start as the earlier ones did, up to their first literal.
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("same head, other literals")
+        << QStringList{"INSERT INTO t(a,b) VALUES(1,'x')", "INSERT INTO t(a,b) VALUES(22,'y''z')",
+                       "INSERT INTO t(a,b) VALUES(3,\r\n'Тема')"};
+    QTest::newRow("a number that grows a fraction") << QStringList{"SELECT a FROM t WHERE b = 1", "SELECT a FROM t WHERE b = 1.5"};
+    QTest::newRow("ORDER BY after the head") << QStringList{"SELECT a FROM t WHERE b = 5", "SELECT a FROM t WHERE b = 5 ORDER BY 2"};
+    QTest::newRow("a comment starting just before the literal")
+        << QStringList{"VALUES(-'a', 1)", "VALUES(--'a'\n5)", "VALUES(/'a')", "VALUES(/*'a'*/5)"};
+    QTest::newRow("a fraction just before the literal") << QStringList{"VALUES(.'a')", "VALUES(.5)"};
+    QTest::newRow("the head alone, then shorter") << QStringList{"VALUES(1)", "VALUES(", "VALUES", "VALUES(2)"};
+    QTest::newRow("a failing text in between")
+        << QStringList{"UPDATE t SET a = 1 WHERE b = 2", "UPDATE u SET a = 'unterminated", "UPDATE t SET a = 3 WHERE b = 4"};
+    QTest::newRow("other head, then the first again")
+        << QStringList{"SELECT * FROM t WHERE a = 1", "DELETE FROM t WHERE a = 2", "SELECT * FROM t WHERE a = 3"};
+}
+
+void tst_Database::shapesAfterAnotherText()
+{
+    QFETCH(QStringList, texts);
+    db::StatementShape reused;
+    for (const QString &text : texts) {
+        db::StatementShape fresh;
+        QCOMPARE(shapeOutcome(reused, text), shapeOutcome(fresh, text));
     }
 }
 
