@@ -6,6 +6,11 @@
 -- plain decimal. `id` is the row id: filled by the database, ascending in the
 -- order of insertion.
 
+-- Pages of 8 KiB: the run reads and changes the forums' rows one by one in
+-- an order unlike the table's, and with pages of this size a row is found in
+-- fewer page steps than with the engine's default of 4 KiB.
+PRAGMA page_size = 8192;
+
 CREATE TABLE Razdel_table (
     id        INTEGER PRIMARY KEY CHECK (id BETWEEN -2147483648 AND 2147483647),
     old_id    INTEGER CHECK (old_id BETWEEN -2147483648 AND 2147483647),
