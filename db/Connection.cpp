@@ -448,21 +448,23 @@ void Connection::forgetShapes() noexcept
     shapes_.clear();
 }
 
-void Connection::bind(Shaped &shaped)
+void Connection::bind(Shaped &shaped, bool forQuery)
 {
     if (shaped.heldBy)
         settle(shaped.heldBy); // its bindings are still in use
-    bindLiterals(shaped.statement.handle());
+    // A result may step its statement again long after the next statement has
+    // been taken apart over these texts: it gets copies of its own.
+    bindLiterals(shaped.statement.handle(), forQuery ? SQLITE_TRANSIENT : SQLITE_STATIC);
 }
 
-void Connection::bindLiterals(sqlite3_stmt *st)
+void Connection::bindLiterals(sqlite3_stmt *st, void (*lifetime)(void *))
 {
     int index = 1;
     for (const StatementShape::Literal &l : shape_.literals()) {
         if (l.kind == StatementShape::Literal::Kind::Integer)
             sqlite3_bind_int64(st, index, l.integer);
         else
-            sqlite3_bind_text(st, index, shape_.text(l), int(l.length), SQLITE_STATIC);
+            sqlite3_bind_text(st, index, shape_.text(l), int(l.length), lifetime);
         ++index;
     }
 }
@@ -646,7 +648,7 @@ public:
                 connection.applyHeld();
         }
         if (shaped) {
-            connection.bind(*shaped);
+            connection.bind(*shaped, forQuery);
             statement = shaped->statement.handle();
             readOnly = shaped->readOnly;
         } else {
@@ -771,7 +773,7 @@ void Connection::query(const QString &commandText, ResultSet &result)
         if (sqlite3_bind_parameter_count(raw) != sqlite3_bind_parameter_count(st))
             return std::nullopt;
         if (shaped)
-            bindLiterals(raw);
+            bindLiterals(raw, SQLITE_STATIC);
         if (sqlite3_step(raw) != SQLITE_ROW)
             return std::nullopt;
         return qsizetype(sqlite3_column_int64(raw, 0));

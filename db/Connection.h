@@ -113,8 +113,8 @@ private:
     Shaped *findShape(QStringView sql, bool forQuery);
     static Shaped *usableShape(Shaped &shaped, bool forQuery);
     void forgetShapes() noexcept;
-    void bind(Shaped &shaped);
-    void bindLiterals(sqlite3_stmt *statement);
+    void bind(Shaped &shaped, bool forQuery);
+    void bindLiterals(sqlite3_stmt *statement, void (*lifetime)(void *));
     // Holds the update just taken apart back if its form and value allow it.
     bool tryHold(Shaped &shaped);
     const DeferrableColumn *ruleFor(Shaped &shaped);

@@ -488,8 +488,13 @@ void tst_Database::emptyResultIsAtEndAtOnce()
 void tst_Database::resultIsFixedWhenOpened_data()
 {
     QTest::addColumn<int>("rows");
-    QTest::newRow("small, fetched whole") << 3;
-    QTest::newRow("large, read as it goes") << 6000;
+    QTest::addColumn<QString>("filter"); // more of the WHERE, true for every row
+    QTest::newRow("small, fetched whole") << 3 << QString();
+    QTest::newRow("large, read as it goes") << 6000 << QString();
+    // A text in the statement must still be what it was when the result is
+    // read again, whatever statements came in between.
+    QTest::newRow("small, with a text") << 3 << QStringLiteral(" AND str_value >= 'f'");
+    QTest::newRow("large, with a text") << 6000 << QStringLiteral(" AND str_value >= 'f'");
 }
 
 // Whatever runs through the other query objects meanwhile, an open result
@@ -498,13 +503,14 @@ void tst_Database::resultIsFixedWhenOpened_data()
 void tst_Database::resultIsFixedWhenOpened()
 {
     QFETCH(int, rows);
+    QFETCH(QString, filter);
     db::Query &ins = session_->qExec;
     ins.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) "
                               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
                               "SELECT i, 1, 0, 'f' || i FROM n").arg(rows));
     ins.execSql();
     db::Query &q = session_->qTemp;
-    q.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = 1 ORDER BY id"));
+    q.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = 1%1 ORDER BY id").arg(filter));
     q.open();
     QCOMPARE(q.recordCount(), rows);
     q.next(); // somewhere in the middle when the others strike
