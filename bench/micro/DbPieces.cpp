@@ -144,6 +144,22 @@ void statementShapeParse(benchmark::State &state)
 }
 BENCHMARK(statementShapeParse);
 
+// The same from the statement's UTF-16, as the connection takes it apart; one
+// text after another, as the run sends them.
+void statementShapeParseUtf16(benchmark::State &state)
+{
+    const auto &texts = forumStatements();
+    db::StatementShape shape;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(shape.parse(QStringView(texts[i])));
+        if (++i == texts.size())
+            i = 0;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(statementShapeParseUtf16);
+
 void appendUtf8(benchmark::State &state)
 {
     const auto &texts = forumStatements();
@@ -276,5 +292,49 @@ void execForumUpdate(benchmark::State &state)
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(execForumUpdate);
+
+// The renumbering's updates as a run makes them: forums of ten thousand
+// sections in no order of their ids, each update held back, then all of them
+// applied by the commit in the order of the ids.
+void holdAndApplyUpdates(benchmark::State &state)
+{
+    constexpr int forums = 10000;
+    ensureForums(); // first: it empties the table
+    static const std::vector<int> ids = [] {
+        db::Query &q = session().qExec;
+        q.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) "
+                                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                                "SELECT 1000 + i, 8, 0, 'Форум номер ' || i FROM n")
+                     .arg(forums));
+        q.execSql();
+        session().ADOConnection1.commit();
+        db::Query &r = session().qTemp;
+        r.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = 8 ORDER BY id"));
+        r.open();
+        std::vector<int> found;
+        for (r.first(); !r.eof(); r.next())
+            found.push_back(r.fieldAsString(u"id").toInt());
+        r.close();
+        std::uint64_t x = 42; // a fixed shuffle
+        for (std::size_t k = found.size(); k > 1; --k) {
+            x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+            std::swap(found[k - 1], found[std::size_t(x >> 33) % k]);
+        }
+        return found;
+    }();
+    db::Query &q = session().qExec;
+    int number = 0;
+    for (auto _ : state) {
+        for (int id : ids) {
+            q.close();
+            q.setSql(run::StatementText::concat({u"UPDATE Forum_table SET new_id = ", QString::number(1 + number++ % 1000),
+                                                 u" WHERE id = ", QString::number(id)}));
+            q.execSql();
+        }
+        session().ADOConnection1.commit();
+    }
+    state.SetItemsProcessed(state.iterations() * qint64(ids.size()));
+}
+BENCHMARK(holdAndApplyUpdates);
 
 } // namespace
