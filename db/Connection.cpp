@@ -536,7 +536,7 @@ bool Connection::tryHold(Shaped &shaped)
     if (writeBehind_.statement() != st)
         applyHeld();
     // In the group first: it notices a changed schema before the rule is trusted.
-    settleAll();
+    settleReadersOf(shaped.update->table);
     beginGroup();
     const DeferrableColumn *rule = ruleFor(shaped);
     if (!rule || !rule->accepts(value))
@@ -579,7 +579,7 @@ void Connection::applyHeld()
         return;
     // Results still reading from their statements take their rows, with the
     // held values laid over them, before the table changes under them.
-    settleAll();
+    settleReadersOf(writeBehind_.form().table);
     const int rc = writeBehind_.apply();
     if (rc != SQLITE_OK)
         fail(rc, db_.lastError());
@@ -610,6 +610,55 @@ void Connection::settle(ResultSet *result)
         const QString error = db_.lastError();
         fail(rc, error);
     }
+}
+
+void Connection::settleReadersOf(const QByteArray &table)
+{
+    // A result of another plain table may go on reading from its statement:
+    // the renumbering reads the sections while it changes the forums.
+    for (ResultSet *r : std::vector<ResultSet *>(live_)) {
+        if (r->onlyTable().isEmpty() || SqlTokens::same(r->onlyTable(), table))
+            settle(r);
+    }
+}
+
+QByteArray Connection::onlyTableOf(sqlite3_stmt *statement)
+{
+    // "SELECT * FROM <name> ..." with nothing after the name that could bring
+    // in another table, and the name one of a table, not of a view.
+    const char *sql = sqlite3_sql(statement);
+    const auto cut = SqlTokens::split(sql ? QByteArrayView(sql) : QByteArrayView());
+    if (!cut)
+        return QByteArray();
+    const auto &t = cut->tokens();
+    using Kind = SqlTokens::Token::Kind;
+    if (t.size() < 4 || !SqlTokens::isWord(t[0], "SELECT") || !SqlTokens::isPunct(t[1], '*')
+        || !SqlTokens::isWord(t[2], "FROM") || t[3].kind != Kind::Word)
+        return QByteArray();
+    for (std::size_t i = 4; i < t.size(); ++i) {
+        const auto &k = t[i];
+        const bool plain = k.kind == Kind::String
+            || (k.kind == Kind::Word && !SqlTokens::isWord(k, "SELECT") && !SqlTokens::isWord(k, "FROM")
+                && !SqlTokens::isWord(k, "JOIN"))
+            || SqlTokens::isPunct(k, '=') || SqlTokens::isPunct(k, '?') || SqlTokens::isPunct(k, '<')
+            || SqlTokens::isPunct(k, '>') || SqlTokens::isPunct(k, '!');
+        if (!plain)
+            return QByteArray();
+    }
+    const QByteArray name = t[3].text.toByteArray();
+    const char *look = "SELECT (SELECT count(*) FROM sqlite_temp_schema WHERE name = ?1 COLLATE NOCASE), "
+                       "(SELECT type FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE)";
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db_.handle(), look, -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return QByteArray();
+    }
+    SqliteStatement check(raw);
+    sqlite3_bind_text(raw, 1, name.constData(), int(name.size()), SQLITE_STATIC);
+    if (sqlite3_step(raw) != SQLITE_ROW || sqlite3_column_int(raw, 0) != 0)
+        return QByteArray();
+    const char *type = reinterpret_cast<const char *>(sqlite3_column_text(raw, 1));
+    return type && std::strcmp(type, "table") == 0 ? name : QByteArray();
 }
 
 void Connection::settleAll()
@@ -783,6 +832,7 @@ void Connection::query(const QString &commandText, ResultSet &result)
     if (result.isStreaming()) {
         // The result keeps the statement; it gives it back when done with it.
         running.handOver();
+        result.setOnlyTable(onlyTableOf(st));
         live_.push_back(&result);
         if (shaped)
             shaped->heldBy = &result;

@@ -106,6 +106,9 @@ private:
     // change what they read, they fetch the rest.
     void settle(ResultSet *result);
     void settleAll();
+    // Only those that could read the table.
+    void settleReadersOf(const QByteArray &table);
+    QByteArray onlyTableOf(sqlite3_stmt *statement);
     void forget(ResultSet *result) noexcept;
     std::vector<ResultSet *> live_;
 

@@ -244,6 +244,7 @@ void ResultSet::clear() noexcept
     keptFrom_ = 0;
     atEnd_ = true;
     overlay_ = Overlay();
+    onlyTable_.clear();
     // Small results come and go by the hundred thousand: keep their room.
     if (cells_.capacity() > 65536) {
         cells_.shrink_to_fit();

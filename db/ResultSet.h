@@ -52,6 +52,10 @@ public:
     int open(sqlite3_stmt *stmt, int firstStep, const QStringList *names, qsizetype keepLimit, Release release,
              const Overlay *overlay = nullptr, const Counter &counter = {});
 
+    // The one table a streaming result is known to read, or empty.
+    const QByteArray &onlyTable() const noexcept { return onlyTable_; }
+    void setOnlyTable(QByteArray table) { onlyTable_ = std::move(table); }
+
     int columnCount() const noexcept { return int(columnNames_.size()); }
     const QStringList &columnNames() const noexcept { return columnNames_; }
     qsizetype rowCount() const noexcept { return rowCount_; }
@@ -101,6 +105,7 @@ private:
     sqlite3_stmt *stmt_ = nullptr;
     Release release_;
     Overlay overlay_;
+    QByteArray onlyTable_;
 };
 
 } // namespace db
