@@ -175,7 +175,7 @@ void Connection::open()
     bool ok = false;
     int cacheKb = qEnvironmentVariableIntValue("REINDEX_CACHE_KB", &ok);
     if (!ok || cacheKb <= 0)
-        cacheKb = 61440; // a million forums nearly fit, and a run stays within three times its input
+        cacheKb = 73728; // the tables of a million forums fit, and a run stays within three times its input
     const QByteArray pragmas = "PRAGMA journal_mode=WAL;"
                                "PRAGMA synchronous=NORMAL;"
                                "PRAGMA temp_store=MEMORY;"
@@ -271,8 +271,8 @@ void Connection::shrinkCacheTo(qint64 bytes)
     const qint64 kb = qMax<qint64>(bytes / 1024, 1024);
     if (!isOpen() || kb >= cacheKb_)
         return;
-    cacheKb_ = kb;
     commit(); // written pages stay in the cache until they are committed
+    cacheKb_ = kb;
     exec(QByteArray("PRAGMA cache_size=-" + QByteArray::number(kb)).constData());
     sqlite3_db_release_memory(db_.handle());
 #ifdef __GLIBC__
@@ -388,6 +388,13 @@ SqliteStatement compileOne(sqlite3 *h, const QByteArray &sql, int &rc, QString &
 
 Connection::Shaped *Connection::findShape(QStringView sql, bool forQuery)
 {
+    if (shapesStale_) {
+        shapesStale_ = false;
+        applyHeld();
+        writeBehind_.reset();
+        settleAll();
+        forgetShapes();
+    }
     if (!shape_.parse(sql) || shape_.literals().empty())
         return nullptr;
     // A run alternates between two or three shapes: the last ones used are
@@ -780,8 +787,12 @@ void Connection::execute(const QString &commandText)
     } while (rc == SQLITE_ROW);
     if (rc != SQLITE_DONE)
         running.fail(rc);
-    if (!running.rowsOnly)
-        ++schemaEpoch_; // whatever it changed, the rules are looked at again
+    if (!running.rowsOnly) {
+        // Whatever it changed, the rules are looked at again and the shapes
+        // compiled afresh, with the columns as they now are.
+        ++schemaEpoch_;
+        shapesStale_ = true;
+    }
     commitIfDue();
 }
 
@@ -808,10 +819,14 @@ void Connection::query(const QString &commandText, ResultSet &result)
     // A statement that writes is never run twice: its rows are all kept.
     const qsizetype keepLimit = running.readOnly ? 4096 : std::numeric_limits<qsizetype>::max();
     sqlite3_stmt *st = running.statement;
-    // A streaming result is counted first. The engine counts the rows of the
-    // same statement, taken as a subquery, without making them; a statement
-    // that cannot be taken so is stepped through.
+    // A streaming result is counted first. The engine counts the rows of a
+    // plain read of one table, taken as a subquery, without making them; any
+    // other statement is stepped through.
     const ResultSet::Counter counter = [this, shaped, st]() -> std::optional<qsizetype> {
+        // Only the stored rows of one table as they are: the count must not
+        // skip anything that could fail while a row is made.
+        if (onlyTableOf(st).isEmpty())
+            return std::nullopt;
         const QByteArray text = QByteArray("SELECT count(*) FROM (") + sqlite3_sql(st) + "\n)";
         sqlite3_stmt *raw = nullptr;
         if (sqlite3_prepare_v2(db_.handle(), text.constData(), int(text.size()), &raw, nullptr) != SQLITE_OK) {
@@ -842,8 +857,12 @@ void Connection::query(const QString &commandText, ResultSet &result)
         result.clear(); // gives a streaming statement back
         running.fail(rc, error);
     }
-    if (!running.rowsOnly)
-        ++schemaEpoch_; // whatever it changed, the rules are looked at again
+    if (!running.rowsOnly) {
+        // Whatever it changed, the rules are looked at again and the shapes
+        // compiled afresh, with the columns as they now are.
+        ++schemaEpoch_;
+        shapesStale_ = true;
+    }
     if (!running.readOnly)
         commitIfDue();
 }

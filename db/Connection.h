@@ -148,6 +148,7 @@ private:
     WriteBehind writeBehind_;
     // Moves on whenever the tables' definitions may have changed.
     std::uint64_t schemaEpoch_ = 1;
+    bool shapesStale_ = false;
     qint64 schemaVersion_ = -1;
 };
 
