@@ -175,7 +175,7 @@ void Connection::open()
     bool ok = false;
     int cacheKb = qEnvironmentVariableIntValue("REINDEX_CACHE_KB", &ok);
     if (!ok || cacheKb <= 0)
-        cacheKb = 73728; // the tables of a million forums fit, and a run stays within three times its input
+        cacheKb = 61440; // a million forums nearly fit, and a run stays within three times its input
     const QByteArray pragmas = "PRAGMA journal_mode=WAL;"
                                "PRAGMA synchronous=NORMAL;"
                                "PRAGMA temp_store=MEMORY;"
@@ -271,7 +271,9 @@ void Connection::shrinkCacheTo(qint64 bytes)
     const qint64 kb = qMax<qint64>(bytes / 1024, 1024);
     if (!isOpen() || kb >= cacheKb_)
         return;
-    commit(); // written pages stay in the cache until they are committed
+    // Written pages stay in the cache until they are committed; the pass's
+    // own result goes on reading from its statement.
+    commitGroup();
     cacheKb_ = kb;
     exec(QByteArray("PRAGMA cache_size=-" + QByteArray::number(kb)).constData());
     sqlite3_db_release_memory(db_.handle());
@@ -285,6 +287,15 @@ void Connection::commit()
 {
     if (!isOpen())
         return;
+    // A statement still being read keeps the engine's log from starting over
+    // after the commit: it would grow by every page written, for as long as
+    // the statement lives. Its result fetches the rest first.
+    settleAll();
+    commitGroup();
+}
+
+void Connection::commitGroup()
+{
     if (!writeBehind_.empty()) {
         if (sqlite3_get_autocommit(db_.handle())) {
             inGroup_ = false; // the engine ended the group itself

@@ -127,6 +127,7 @@ private:
     void releaseShapes() noexcept;
     [[noreturn]] void fail(int rc, const QString &text);
     void beginGroup();
+    void commitGroup();
     void commitIfDue();
     void exec(const char *sql);
     static std::chrono::milliseconds envInterval();

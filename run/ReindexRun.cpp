@@ -228,6 +228,8 @@ void ReindexRun::exportForums()
         host_.pump();
     }
     // All database work is done: make it durable before any file is replaced.
+    // The result is let go first, or the commit would fetch it whole.
+    qTemp.close();
     session_.ADOConnection1.commit();
     endPhase();
     LineFile::saveWithSignature(lines, host_.programDirectory() + forumsIntermediate);
