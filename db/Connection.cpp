@@ -260,6 +260,8 @@ void Connection::noteSchema()
 void Connection::fitCacheTo(qint64 bytes)
 {
     const qint64 kb = qMax(bytes / 1024, openedCacheKb_);
+    // About as many held rows as the cache holds rows of forty-odd bytes.
+    writeBehind_.setCapacity(std::size_t(kb) * 1024 / 48);
     if (!isOpen() || kb == cacheKb_)
         return;
     cacheKb_ = kb;

@@ -2,6 +2,7 @@
 
 #include "KeyedUpdate.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -17,12 +18,15 @@ namespace db {
 class WriteBehind
 {
 public:
-    // Beyond this many rows the held updates are applied: it bounds the memory
+    // Beyond so many rows the held updates are applied: it bounds the memory
     // (26 bytes a row) while a pass still finds many updates on every page.
-    static constexpr std::size_t capacity = std::size_t(1) << 20;
+    // At least this many; more for a table the cache was grown for, where a
+    // pass over all of it for every million would read it again each time.
+    static constexpr std::size_t leastCapacity = std::size_t(1) << 20;
+    void setCapacity(std::size_t rows) noexcept { capacity_ = std::max(rows, leastCapacity); }
 
     bool empty() const noexcept { return entries_.empty(); }
-    bool full() const noexcept { return entries_.size() >= capacity; }
+    bool full() const noexcept { return entries_.size() >= capacity_; }
     const KeyedUpdate &form() const noexcept { return form_; }
     // The compiled statement of the form, owned by the connection's shapes.
     sqlite3_stmt *statement() const noexcept { return statement_; }
@@ -55,6 +59,7 @@ private:
     void markSeen(std::int64_t key) noexcept;
     void grow();
 
+    std::size_t capacity_ = leastCapacity;
     KeyedUpdate form_;
     sqlite3_stmt *statement_ = nullptr;
     std::vector<Entry> entries_;
