@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace db {
 
@@ -32,7 +33,7 @@ std::uint32_t *WriteBehind::findSlot(std::int64_t key) const noexcept
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = hashOf(key) & mask;
     auto *table = const_cast<std::uint32_t *>(slots_.data());
-    while (table[i] != 0 && entries_[table[i] - 1].key != key)
+    while (table[i] != 0 && keyAt(table[i] - 1) != key)
         i = (i + 1) & mask;
     return &table[i];
 }
@@ -71,56 +72,119 @@ void WriteBehind::grow()
     const std::size_t size = std::max<std::size_t>(slots_.size() * 2, 1024);
     slots_.assign(size, 0);
     seen_.assign(size * 4 / 64, 0);
-    for (std::size_t e = 0; e < entries_.size(); ++e) {
-        markSeen(entries_[e].key);
-        *freeSlot(entries_[e].key) = std::uint32_t(e + 1);
+    for (std::size_t e = 0; e < count(); ++e) {
+        markSeen(keyAt(e));
+        *freeSlot(keyAt(e)) = std::uint32_t(e + 1);
     }
 }
 
 void WriteBehind::hold(std::int64_t key, std::int64_t value)
 {
-    if ((entries_.size() + 1) * 2 > slots_.size())
+    if ((count() + 1) * 2 > slots_.size())
         grow();
     if (maybeHeld(key)) {
         std::uint32_t *slot = findSlot(key);
         if (*slot != 0) {
-            entries_[*slot - 1].value = value;
+            setValueAt(*slot - 1, value);
             return;
         }
     }
     markSeen(key);
-    entries_.push_back({key, value});
-    *freeSlot(key) = std::uint32_t(entries_.size());
+    append(key, value);
+    *freeSlot(key) = std::uint32_t(count());
 }
 
 bool WriteBehind::lookup(std::int64_t key, std::int64_t &value) const noexcept
 {
-    if (entries_.empty() || !maybeHeld(key))
+    if (empty() || !maybeHeld(key))
         return false;
     const std::uint32_t slot = *findSlot(key);
     if (slot == 0)
         return false;
-    value = entries_[slot - 1].value;
+    value = valueAt(slot - 1);
     return true;
+}
+
+namespace {
+
+bool fits32(std::int64_t n)
+{
+    return n >= std::numeric_limits<std::int32_t>::min() && n <= std::numeric_limits<std::int32_t>::max();
+}
+
+constexpr std::uint32_t signBit = 0x80000000u;
+
+} // namespace
+
+std::int64_t WriteBehind::keyAt(std::size_t i) const noexcept
+{
+    if (isWide_)
+        return wide_[i].key;
+    return std::int32_t(std::uint32_t(narrow_[i] >> 32) ^ signBit);
+}
+
+std::int64_t WriteBehind::valueAt(std::size_t i) const noexcept
+{
+    if (isWide_)
+        return wide_[i].value;
+    return std::int32_t(std::uint32_t(narrow_[i]));
+}
+
+void WriteBehind::setValueAt(std::size_t i, std::int64_t value)
+{
+    if (!isWide_ && !fits32(value))
+        widen();
+    if (isWide_)
+        wide_[i].value = value;
+    else
+        narrow_[i] = (narrow_[i] & ~std::uint64_t(0xFFFFFFFFu)) | std::uint32_t(std::int32_t(value));
+}
+
+void WriteBehind::append(std::int64_t key, std::int64_t value)
+{
+    if (!isWide_ && !(fits32(key) && fits32(value)))
+        widen();
+    if (isWide_)
+        wide_.push_back({key, value});
+    else
+        narrow_.push_back((std::uint64_t(std::uint32_t(std::int32_t(key)) ^ signBit) << 32)
+                          | std::uint32_t(std::int32_t(value)));
+}
+
+void WriteBehind::widen()
+{
+    wide_.reserve(narrow_.size() + 1);
+    for (std::size_t i = 0; i < narrow_.size(); ++i)
+        wide_.push_back({keyAt(i), valueAt(i)});
+    narrow_ = std::vector<std::uint64_t>();
+    isWide_ = true;
 }
 
 int WriteBehind::apply()
 {
-    std::vector<Entry> entries = std::move(entries_);
+    std::vector<Entry> wide = std::move(wide_);
+    std::vector<std::uint64_t> narrow = std::move(narrow_);
+    const bool isWide = isWide_;
     clear();
-    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.key < b.key; });
-    for (const Entry &e : entries) {
-        sqlite3_bind_int64(statement_, 1, e.value);
-        sqlite3_bind_int64(statement_, 2, e.key);
+    auto run = [this](std::int64_t key, std::int64_t value) {
+        sqlite3_bind_int64(statement_, 1, value);
+        sqlite3_bind_int64(statement_, 2, key);
         const int rc = sqlite3_step(statement_);
         sqlite3_reset(statement_);
-        if (rc != SQLITE_DONE) {
-            sqlite3_clear_bindings(statement_);
-            return rc;
-        }
+        return rc;
+    };
+    int rc = SQLITE_DONE;
+    if (isWide) {
+        std::sort(wide.begin(), wide.end(), [](const Entry &a, const Entry &b) { return a.key < b.key; });
+        for (std::size_t i = 0; i < wide.size() && rc == SQLITE_DONE; ++i)
+            rc = run(wide[i].key, wide[i].value);
+    } else {
+        std::sort(narrow.begin(), narrow.end()); // each key once: by key
+        for (std::size_t i = 0; i < narrow.size() && rc == SQLITE_DONE; ++i)
+            rc = run(std::int32_t(std::uint32_t(narrow[i] >> 32) ^ signBit), std::int32_t(std::uint32_t(narrow[i])));
     }
     sqlite3_clear_bindings(statement_);
-    return SQLITE_OK;
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
 void WriteBehind::reset() noexcept
@@ -132,7 +196,9 @@ void WriteBehind::reset() noexcept
 
 void WriteBehind::clear() noexcept
 {
-    entries_ = std::vector<Entry>();
+    narrow_ = std::vector<std::uint64_t>();
+    wide_ = std::vector<Entry>();
+    isWide_ = false;
     slots_ = std::vector<std::uint32_t>();
     seen_ = std::vector<std::uint64_t>();
 }

@@ -19,14 +19,14 @@ class WriteBehind
 {
 public:
     // Beyond so many rows the held updates are applied: it bounds the memory
-    // (26 bytes a row) while a pass still finds many updates on every page.
+    // (18 bytes a row, 26 for numbers beyond 32 bits) while a pass still finds many updates on every page.
     // At least this many; more for a table the cache was grown for, where a
     // pass over all of it for every million would read it again each time.
     static constexpr std::size_t leastCapacity = std::size_t(1) << 20;
     void setCapacity(std::size_t rows) noexcept { capacity_ = std::max(rows, leastCapacity); }
 
-    bool empty() const noexcept { return entries_.empty(); }
-    bool full() const noexcept { return entries_.size() >= capacity_; }
+    bool empty() const noexcept { return count() == 0; }
+    bool full() const noexcept { return count() >= capacity_; }
     const KeyedUpdate &form() const noexcept { return form_; }
     // The compiled statement of the form, owned by the connection's shapes.
     sqlite3_stmt *statement() const noexcept { return statement_; }
@@ -62,7 +62,19 @@ private:
     std::size_t capacity_ = leastCapacity;
     KeyedUpdate form_;
     sqlite3_stmt *statement_ = nullptr;
-    std::vector<Entry> entries_;
+    // Keys and values within 32 bits, as row ids and most values are, go
+    // eight bytes to a row: the key's bits (flipped in sign, so that the
+    // numbers sort as the keys do) above the value's. Any other number has
+    // every row kept wide.
+    std::vector<std::uint64_t> narrow_;
+    std::vector<Entry> wide_;
+    bool isWide_ = false;
+    std::size_t count() const noexcept { return isWide_ ? wide_.size() : narrow_.size(); }
+    std::int64_t keyAt(std::size_t i) const noexcept;
+    std::int64_t valueAt(std::size_t i) const noexcept;
+    void setValueAt(std::size_t i, std::int64_t value);
+    void append(std::int64_t key, std::int64_t value);
+    void widen();
     // Open addressing: 1 + the index of the entry, 0 for an empty slot.
     std::vector<std::uint32_t> slots_;
     // A bit set for every key held: most keys looked up or held are not held

@@ -7,12 +7,14 @@
 #include <db/KeyedUpdate.h>
 #include <db/Session.h>
 #include <db/StatementShape.h>
+#include <db/WriteBehind.h>
 
 #include <QTest>
 
 #include <sqlite3.h>
 
 #include <chrono>
+#include <map>
 #include <functional>
 #include <tuple>
 #include <utility>
@@ -140,6 +142,9 @@ class tst_WriteBehind : public QObject
 private slots:
     void init();
     void cleanup();
+
+    void holdsNumbersOfAnyWidth_data();
+    void holdsNumbersOfAnyWidth();
 
     void recognisesKeyedUpdates_data();
     void recognisesKeyedUpdates();
@@ -688,6 +693,66 @@ void tst_WriteBehind::reopenedConnectionHoldsItsOwnForm()
     QCOMPARE(inSession, onReference);
     const QStringList expected = PlainConnection(referencePath()).read(sectionRead);
     QCOMPARE(readInSession(session_->qTempEx, sectionRead, expected.first()), expected);
+}
+
+using Holds = QList<std::pair<qint64, qint64>>;
+
+void tst_WriteBehind::holdsNumbersOfAnyWidth_data()
+{
+    // Pairs of key and value, held in this order.
+    QTest::addColumn<Holds>("holds");
+    constexpr qint64 low = -2147483648LL, high = 2147483647LL;
+    QTest::newRow("within 32 bits, ends included")
+        << Holds{{5, 1}, {high, low}, {low, high}, {-1, -1}, {0, 0}, {5, 2}};
+    QTest::newRow("a wide value for a key already held")
+        << Holds{{3, 1}, {1, 7}, {3, high + 1}, {2, low - 1}};
+    QTest::newRow("a wide key after narrow ones")
+        << Holds{{2, 2}, {-3, 3}, {high + 1, 4}, {low - 1, 5}, {2, 6}};
+    QTest::newRow("the ends of 64 bits") << Holds{
+        {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()},
+        {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()}, {7, 7}};
+}
+
+// Held updates are looked up and applied with the numbers they were given,
+// whichever way they are kept; the last value given to a key wins.
+void tst_WriteBehind::holdsNumbersOfAnyWidth()
+{
+    QFETCH(Holds, holds);
+    sqlite3 *h = nullptr;
+    QCOMPARE(sqlite3_open(":memory:", &h), SQLITE_OK);
+    const auto closeIt = qScopeGuard([h] { sqlite3_close(h); });
+    QCOMPARE(sqlite3_exec(h, "CREATE TABLE t(k INTEGER PRIMARY KEY, v INTEGER)", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::map<std::int64_t, std::int64_t> expected;
+    for (const auto &[key, value] : holds) {
+        const QByteArray row = "INSERT OR IGNORE INTO t VALUES(" + QByteArray::number(key) + ", NULL)";
+        QCOMPARE(sqlite3_exec(h, row.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        expected[key] = value;
+    }
+    sqlite3_stmt *st = nullptr;
+    QCOMPARE(sqlite3_prepare_v2(h, "UPDATE t SET v = ?1 WHERE k = ?2", -1, &st, nullptr), SQLITE_OK);
+    const auto finalize = qScopeGuard([st] { sqlite3_finalize(st); });
+
+    db::WriteBehind held;
+    held.retarget(*db::KeyedUpdate::match("UPDATE t SET v = ? WHERE k = ?"), st);
+    for (const auto &[key, value] : holds)
+        held.hold(key, value);
+    for (const auto &[key, value] : expected) {
+        std::int64_t seen = 0;
+        QVERIFY2(held.lookup(key, seen), qPrintable(QString::number(key)));
+        QCOMPARE(seen, value);
+    }
+    std::int64_t unused = 0;
+    QVERIFY(!held.lookup(123456789, unused));
+
+    QCOMPARE(held.apply(), SQLITE_OK);
+    QVERIFY(held.empty());
+    std::map<std::int64_t, std::int64_t> stored;
+    sqlite3_stmt *read = nullptr;
+    QCOMPARE(sqlite3_prepare_v2(h, "SELECT k, v FROM t", -1, &read, nullptr), SQLITE_OK);
+    while (sqlite3_step(read) == SQLITE_ROW)
+        stored[sqlite3_column_int64(read, 0)] = sqlite3_column_int64(read, 1);
+    sqlite3_finalize(read);
+    QCOMPARE(stored, expected);
 }
 
 QTEST_GUILESS_MAIN(tst_WriteBehind)
