@@ -6,6 +6,7 @@
 #include <db/Session.h>
 #include <db/StatementShape.h>
 
+#include <QFileInfo>
 #include <QTest>
 
 #include <sqlite3.h>
@@ -73,6 +74,7 @@ private slots:
     void emptyResultIsAtEndAtOnce();
     void resultIsFixedWhenOpened_data();
     void resultIsFixedWhenOpened();
+    void logStartsOverWhileAResultIsRead();
     void executingTwiceRunsTwice();
     void keepsWhatRanBeforeAFailure();
     void commitsGroupedWritesOnClose();
@@ -540,6 +542,46 @@ void tst_Database::resultIsFixedWhenOpened()
         QVERIFY(valuesKept);
         QCOMPARE(q.fieldAsString(u"old_id"), QString::number(rows)); // the last row stays current
     }
+}
+
+// A result still reading from its statement across commits kept the engine's
+// log from ever starting over: it grew by every page written for as long as
+// the result lived. Several commits of some 16 MB each, with a result open all
+// the while, must leave the log about one commit long, and the result whole.
+void tst_Database::logStartsOverWhileAResultIsRead()
+{
+    db::Query &ins = session_->qExec;
+    ins.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) "
+                              "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 6000) "
+                              "SELECT i, 's' || i FROM n"));
+    ins.execSql();
+    // Forums of some 2 KB each: updating all of them writes some 40 MB.
+    constexpr int forums = 20000;
+    ins.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) "
+                              "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                              "SELECT i, 1, 0, hex(zeroblob(1000)) FROM n")
+                      .arg(forums));
+    ins.execSql();
+    session_->ADOConnection1.commit();
+    // The sections read as the renumbering reads them, while the forums'
+    // numbers are updated and committed again and again.
+    db::Query &q = session_->qTemp;
+    q.setSql(QStringLiteral("SELECT * FROM Razdel_table ORDER BY id"));
+    q.open();
+    q.next();
+    for (int round = 1; round <= 4; ++round) {
+        for (int id = 1; id <= forums; ++id) {
+            ins.setSql(QStringLiteral("UPDATE Forum_table SET new_id = %1 WHERE id = %2").arg(round).arg(id));
+            ins.execSql();
+        }
+        session_->ADOConnection1.commit();
+    }
+    const qint64 logSize = QFileInfo(dir_->path(QStringLiteral("Database.mdb-wal"))).size();
+    QVERIFY2(logSize < 80 * 1024 * 1024, qPrintable(QString::number(logSize)));
+    int rows = 0;
+    for (q.first(); !q.eof(); q.next())
+        ++rows;
+    QCOMPARE(rows, 6000);
 }
 
 void tst_Database::executingTwiceRunsTwice()
