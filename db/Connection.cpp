@@ -636,7 +636,12 @@ void Connection::settleReadersOf(const QByteArray &table)
 {
     // A result of another plain table may go on reading from its statement:
     // the renumbering reads the sections while it changes the forums.
-    for (ResultSet *r : std::vector<ResultSet *>(live_)) {
+    // Called for every held update: no copy of the list; settling a result
+    // takes it off the list, so the walk goes from the end.
+    for (std::size_t i = live_.size(); i-- > 0;) {
+        if (i >= live_.size())
+            continue;
+        ResultSet *r = live_[i];
         if (r->onlyTable().isEmpty() || SqlTokens::same(r->onlyTable(), table))
             settle(r);
     }
@@ -835,10 +840,12 @@ void Connection::query(const QString &commandText, ResultSet &result)
     // A streaming result is counted first. The engine counts the rows of a
     // plain read of one table, taken as a subquery, without making them; any
     // other statement is stepped through.
-    const ResultSet::Counter counter = [this, shaped, st]() -> std::optional<qsizetype> {
+    QByteArray onlyTable; // looked up once, when the result turns out large
+    const ResultSet::Counter counter = [this, shaped, st, &onlyTable]() -> std::optional<qsizetype> {
         // Only the stored rows of one table as they are: the count must not
         // skip anything that could fail while a row is made.
-        if (onlyTableOf(st).isEmpty())
+        onlyTable = onlyTableOf(st);
+        if (onlyTable.isEmpty())
             return std::nullopt;
         const QByteArray text = QByteArray("SELECT count(*) FROM (") + sqlite3_sql(st) + "\n)";
         sqlite3_stmt *raw = nullptr;
@@ -860,7 +867,7 @@ void Connection::query(const QString &commandText, ResultSet &result)
     if (result.isStreaming()) {
         // The result keeps the statement; it gives it back when done with it.
         running.handOver();
-        result.setOnlyTable(onlyTableOf(st));
+        result.setOnlyTable(onlyTable);
         live_.push_back(&result);
         if (shaped)
             shaped->heldBy = &result;

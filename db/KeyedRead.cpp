@@ -6,13 +6,11 @@ namespace db {
 
 std::optional<KeyedRead> KeyedRead::match(QByteArrayView shape)
 {
-    const auto cut = SqlTokens::split(shape);
-    if (!cut)
+    const auto tokens = SqlTokens::statement(shape);
+    if (!tokens)
         return std::nullopt;
-    auto t = cut->tokens();
+    const auto &t = *tokens;
     using Kind = SqlTokens::Token::Kind;
-    if (!t.empty() && SqlTokens::isPunct(t.back(), ';'))
-        t.pop_back();
     if (t.size() < 8 || !SqlTokens::isWord(t[0], "SELECT") || !SqlTokens::isPunct(t[1], '*')
         || !SqlTokens::isWord(t[2], "FROM") || t[3].kind != Kind::Word || !SqlTokens::isWord(t[4], "WHERE")
         || t[5].kind != Kind::Word || !SqlTokens::isPunct(t[6], '=') || !SqlTokens::isPunct(t[7], '?'))

@@ -6,13 +6,11 @@ namespace db {
 
 std::optional<KeyedUpdate> KeyedUpdate::match(QByteArrayView shape)
 {
-    const auto cut = SqlTokens::split(shape);
-    if (!cut)
+    const auto tokens = SqlTokens::statement(shape);
+    if (!tokens)
         return std::nullopt;
-    auto t = cut->tokens();
+    const auto &t = *tokens;
     using Kind = SqlTokens::Token::Kind;
-    if (!t.empty() && SqlTokens::isPunct(t.back(), ';'))
-        t.pop_back();
     if (t.size() != 10 || !SqlTokens::isWord(t[0], "UPDATE") || t[1].kind != Kind::Word
         || !SqlTokens::isWord(t[2], "SET") || t[3].kind != Kind::Word || !SqlTokens::isPunct(t[4], '=')
         || !SqlTokens::isPunct(t[5], '?') || !SqlTokens::isWord(t[6], "WHERE") || t[7].kind != Kind::Word

@@ -46,6 +46,17 @@ bool SqlTokens::isPunct(const Token &t, char c) noexcept
     return t.kind == Token::Kind::Punct && t.text.size() == 1 && t.text[0] == c;
 }
 
+std::optional<std::vector<SqlTokens::Token>> SqlTokens::statement(QByteArrayView sql)
+{
+    auto cut = split(sql);
+    if (!cut)
+        return std::nullopt;
+    std::vector<Token> t = std::move(cut->tokens_);
+    if (!t.empty() && isPunct(t.back(), ';'))
+        t.pop_back();
+    return t;
+}
+
 std::optional<SqlTokens> SqlTokens::split(QByteArrayView sql)
 {
     SqlTokens out;

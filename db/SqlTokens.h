@@ -25,6 +25,8 @@ public:
     static std::optional<SqlTokens> split(QByteArrayView sql);
 
     const std::vector<Token> &tokens() const noexcept { return tokens_; }
+    // The tokens of one statement, without a closing ";".
+    static std::optional<std::vector<Token>> statement(QByteArrayView sql);
 
     // Case-insensitive, as the engine compares keywords and names.
     static bool same(QByteArrayView a, QByteArrayView b) noexcept;
