@@ -1,3 +1,4 @@
+#include <cstdio>
 #include "Connection.h"
 
 #include "DbError.h"
@@ -207,6 +208,7 @@ void Connection::close()
         Connection &c;
         ~Releaser()
         {
+            c.dropImage();
             c.writeBehind_.reset();
             c.releaseShapes();
         }
@@ -235,6 +237,23 @@ void Connection::beginGroup()
     inGroup_ = true;
     groupStart_ = std::chrono::steady_clock::now();
     noteSchema();
+    noteOtherWriters();
+}
+
+void Connection::noteOtherWriters()
+{
+    // Changes another connection committed since the last group: an image of
+    // the rows would no longer be theirs.
+    sqlite3_stmt *raw = nullptr;
+    qint64 version = -1;
+    if (sqlite3_prepare_v2(db_.handle(), "PRAGMA data_version", -1, &raw, nullptr) == SQLITE_OK
+        && sqlite3_step(raw) == SQLITE_ROW)
+        version = sqlite3_column_int64(raw, 0);
+    sqlite3_finalize(raw);
+    if (version != dataVersion_ || version < 0) {
+        dataVersion_ = version;
+        dropImage();
+    }
 }
 
 void Connection::noteSchema()
@@ -254,30 +273,37 @@ void Connection::noteSchema()
     if (version != schemaVersion_ || version < 0) {
         schemaVersion_ = version;
         ++schemaEpoch_;
+        dropImage();
     }
 }
 
 void Connection::fitCacheTo(qint64 bytes)
 {
+    dropImage();
     const qint64 kb = qMax(bytes / 1024, openedCacheKb_);
     // About as many held rows as the cache holds rows of forty-odd bytes.
     writeBehind_.setCapacity(std::size_t(kb) * 1024 / 48);
     if (!isOpen() || kb == cacheKb_)
         return;
+    setCacheKb(kb);
+}
+
+void Connection::setCacheKb(qint64 kb)
+{
     cacheKb_ = kb;
     exec(QByteArray("PRAGMA cache_size=-" + QByteArray::number(kb)).constData());
 }
 
 void Connection::shrinkCacheTo(qint64 bytes)
 {
+    dropImage();
     const qint64 kb = qMax<qint64>(bytes / 1024, 1024);
     if (!isOpen() || kb >= cacheKb_)
         return;
     // Written pages stay in the cache until they are committed; the pass's
     // own result goes on reading from its statement.
     commitGroup();
-    cacheKb_ = kb;
-    exec(QByteArray("PRAGMA cache_size=-" + QByteArray::number(kb)).constData());
+    setCacheKb(kb);
     sqlite3_db_release_memory(db_.handle());
 #ifdef __GLIBC__
     // The freed pages lie scattered in the heap; only this hands them back.
@@ -301,6 +327,7 @@ void Connection::commitGroup()
     if (!writeBehind_.empty()) {
         if (sqlite3_get_autocommit(db_.handle())) {
             inGroup_ = false; // the engine ended the group itself
+            dropImage();
             beginGroup();
         }
         applyHeld();
@@ -308,6 +335,7 @@ void Connection::commitGroup()
     if (sqlite3_get_autocommit(db_.handle())) {
         // The engine may have rolled a group back itself (a full disk, say).
         inGroup_ = false;
+        dropImage();
         return;
     }
     inGroup_ = false;
@@ -333,6 +361,7 @@ void Connection::fail(int rc, const QString &text)
     } catch (const DbError &) {
     }
     writeBehind_.clear();
+    dropImage();
     throw DbError(DbError::Kind::Engine, trimEngineText(text), rc);
 }
 
@@ -600,9 +629,166 @@ void Connection::applyHeld()
     // Results still reading from their statements take their rows, with the
     // held values laid over them, before the table changes under them.
     settleReadersOf(writeBehind_.form().table);
+    if (!patchImage())
+        dropImage();
     const int rc = writeBehind_.apply();
     if (rc != SQLITE_OK)
         fail(rc, db_.lastError());
+}
+
+namespace {
+
+// Keyed reads go on being answered by the engine until they have sought this
+// many rows one by one: by then one pass over a table that the cache could
+// hold costs less than what they have cost.
+constexpr std::uint64_t imageAfterReads = 1024;
+constexpr std::uint64_t imageAfterRows = 65536;
+// The cache while an image stands in for it: the image serves the reads, and
+// the updates it follows go through the table in order.
+constexpr qint64 imageCacheKb = 8192;
+// A larger group is left to a streaming result, as it would be without the
+// image.
+constexpr std::size_t imageGroupLimit = 4096;
+
+} // namespace
+
+bool Connection::imageServes(const Shaped &shaped)
+{
+    if (!image_ || !shaped.read || imageEpoch_ != schemaEpoch_)
+        return false;
+    // Only inside a group does the write lock keep every other connection
+    // from changing the table under the image.
+    if (!inGroup_ || sqlite3_get_autocommit(db_.handle()))
+        return false;
+    const KeyedRead &read = *shaped.read;
+    if (!SqlTokens::same(read.table, imageForm_.table) || !SqlTokens::same(read.where, imageForm_.where)
+        || !SqlTokens::same(read.order, imageForm_.order) || read.descending != imageForm_.descending
+        || shaped.columnNames != imageColumns_)
+        return false;
+    const auto &literals = shape_.literals();
+    if (literals.size() != 1 || literals[0].kind != StatementShape::Literal::Kind::Integer)
+        return false;
+    imageRows_ = image_->group(literals[0].integer);
+    return imageRows_.size() <= imageGroupLimit;
+}
+
+void Connection::noteKeyedRead(Shaped &shaped, qsizetype rows)
+{
+    if (image_ || shaped.read->order.isEmpty() || shaped.read->descending)
+        return;
+    ++shaped.reads;
+    shaped.readRows += std::uint64_t(rows);
+    if (shaped.reads < imageAfterReads || shaped.readRows < imageAfterRows || shaped.imageTriedEpoch == schemaEpoch_)
+        return;
+    if (!inGroup_ || sqlite3_get_autocommit(db_.handle()) || cacheKb_ <= imageCacheKb)
+        return;
+    shaped.imageTriedEpoch = schemaEpoch_;
+    buildImage(shaped);
+}
+
+void Connection::buildImage(Shaped &shaped)
+{
+    const KeyedRead form = *shaped.read;
+    const QStringList columns = shaped.columnNames;
+    int groupColumn = -1;
+    int orderColumn = -1;
+    for (int c = 0; c < columns.size(); ++c) {
+        const QByteArray name = columns.at(c).toUtf8();
+        if (groupColumn < 0 && SqlTokens::same(name, form.where))
+            groupColumn = c;
+        if (orderColumn < 0 && SqlTokens::same(name, form.order))
+            orderColumn = c;
+    }
+    if (groupColumn < 0 || orderColumn < 0)
+        return;
+    const qint64 restoreKb = cacheKb_;
+    const std::uint64_t epoch = schemaEpoch_;
+    // The image takes the cache's place and never more room than it had: the
+    // cache gives its memory back first, so the two are never held together.
+    commitGroup();
+    setCacheKb(imageCacheKb);
+    sqlite3_db_release_memory(db_.handle());
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+    beginGroup(); // the image and the lock that keeps it true start together
+    if (schemaEpoch_ != epoch) {
+        setCacheKb(restoreKb);
+        return;
+    }
+    // Counted first, through the smallest index: the image takes its room
+    // in one piece.
+    qint64 expectedRows = -1;
+    {
+        const QByteArray count = "SELECT count(*) FROM " + form.table;
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v2(db_.handle(), count.constData(), int(count.size()), &raw, nullptr) == SQLITE_OK
+            && sqlite3_step(raw) == SQLITE_ROW)
+            expectedRows = sqlite3_column_int64(raw, 0);
+        sqlite3_finalize(raw);
+    }
+    const QByteArray sql = "SELECT * FROM " + form.table;
+    sqlite3_stmt *raw = nullptr;
+    std::unique_ptr<RowImage> image;
+    if (expectedRows >= 0 && sqlite3_prepare_v2(db_.handle(), sql.constData(), int(sql.size()), &raw, nullptr) == SQLITE_OK) {
+        SqliteStatement scan(raw);
+        QStringList names;
+        for (int c = 0; c < sqlite3_column_count(raw); ++c)
+            names.append(QString::fromUtf8(sqlite3_column_name(raw, c)));
+        int rc = SQLITE_DONE;
+        if (names == columns)
+            image = RowImage::build(raw, std::size_t(expectedRows), groupColumn, orderColumn,
+                                    std::size_t(restoreKb - imageCacheKb) * 1024, rc);
+    } else {
+        sqlite3_finalize(raw);
+    }
+    if (qEnvironmentVariableIsSet("REINDEX_IMAGE_TRACE"))
+        fprintf(stderr, "image of %lld rows: %s, %zu bytes\n", expectedRows, image ? "made" : "not made", image ? image->bytes() : 0);
+    if (!image) {
+        setCacheKb(restoreKb);
+        return;
+    }
+    image_ = std::move(image);
+    imageForm_ = form;
+    imageColumns_ = columns;
+    imageEpoch_ = schemaEpoch_;
+    imageCacheKb_ = imageCacheKb;
+    imageRestoreKb_ = restoreKb;
+}
+
+bool Connection::patchImage()
+{
+    const KeyedUpdate &held = writeBehind_.form();
+    if (!image_ || !SqlTokens::same(held.table, imageForm_.table))
+        return true;
+    int keyColumn = -1;
+    int valueColumn = -1;
+    for (int c = 0; c < imageColumns_.size(); ++c) {
+        const QByteArray name = imageColumns_.at(c).toUtf8();
+        if (keyColumn < 0 && SqlTokens::same(name, held.key))
+            keyColumn = c;
+        if (valueColumn < 0 && SqlTokens::same(name, held.column))
+            valueColumn = c;
+    }
+    bool ok = keyColumn >= 0 && valueColumn >= 0;
+    writeBehind_.forEach([&](std::int64_t key, std::int64_t value) {
+        ok = ok && image_->patch(keyColumn, key, valueColumn, value);
+    });
+    return ok;
+}
+
+void Connection::dropImage() noexcept
+{
+    if (!image_)
+        return;
+    image_.reset();
+    imageRows_ = {};
+    // The cache grows back, unless something else has sized it meanwhile.
+    if (isOpen() && cacheKb_ == imageCacheKb_ && imageRestoreKb_ > cacheKb_) {
+        cacheKb_ = imageRestoreKb_;
+        const QByteArray pragma = "PRAGMA cache_size=-" + QByteArray::number(cacheKb_);
+        sqlite3_exec(db_.handle(), pragma.constData(), nullptr, nullptr, nullptr);
+    }
 }
 
 void Connection::releaseShapes() noexcept
@@ -721,6 +907,10 @@ public:
             if (!overlay)
                 connection.applyHeld();
         }
+        if (shaped && forQuery && connection.imageServes(*shaped)) {
+            imaged = true;
+            return;
+        }
         if (shaped) {
             connection.bind(*shaped, forQuery);
             statement = shaped->statement.handle();
@@ -739,8 +929,10 @@ public:
             readOnly = sqlite3_stmt_readonly(statement) != 0;
         }
         rowsOnly = shaped ? shaped->changesRowsOnly : changesRowsOnly(connection.utf8_);
-        if (!readOnly)
+        if (!readOnly) {
+            connection.dropImage();
             connection.settleAll();
+        }
         if (!rowsOnly) {
             // Settings and definitions take effect as on their own, outside
             // any group: some of them the engine ignores inside one.
@@ -774,6 +966,7 @@ public:
     Shaped *shaped = nullptr;
     bool readOnly = false;
     bool held = false; // the update is held back: nothing to run now
+    bool imaged = false; // the read's rows come from the image: nothing to run
     bool rowsOnly = true;
     std::optional<ResultSet::Overlay> overlay;
     SqliteStatement own;
@@ -810,6 +1003,7 @@ void Connection::execute(const QString &commandText)
         // compiled afresh, with the columns as they now are.
         ++schemaEpoch_;
         shapesStale_ = true;
+        dropImage();
     }
     commitIfDue();
 }
@@ -819,6 +1013,13 @@ void Connection::query(const QString &commandText, ResultSet &result)
     result.clear();
     Running running(*this, commandText, true);
     Shaped *shaped = running.shaped;
+    if (running.imaged) {
+        result.beginRows(shaped->columnNames, running.overlay ? &*running.overlay : nullptr);
+        for (std::uint32_t row : imageRows_)
+            image_->appendRow(row, result);
+        result.endRows();
+        return;
+    }
     ResultSet::Release release;
     if (shaped) {
         release = [this, shaped, &result](sqlite3_stmt *stmt) {
@@ -882,9 +1083,12 @@ void Connection::query(const QString &commandText, ResultSet &result)
         // compiled afresh, with the columns as they now are.
         ++schemaEpoch_;
         shapesStale_ = true;
+        dropImage();
     }
     if (!running.readOnly)
         commitIfDue();
+    else if (shaped && shaped->read && rc == SQLITE_DONE)
+        noteKeyedRead(*shaped, result.rowCount());
 }
 
 } // namespace db

@@ -4,6 +4,7 @@
 #include "KeyedRead.h"
 #include "KeyedUpdate.h"
 #include "ResultSet.h"
+#include "RowImage.h"
 #include "SqliteDatabase.h"
 #include "SqliteStatement.h"
 #include "StatementShape.h"
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -100,6 +102,11 @@ private:
         // Whether updates of this form may be held back, as of ruleEpoch.
         std::optional<DeferrableColumn> rule;
         std::uint64_t ruleEpoch = 0;
+        // What reads of this form have cost so far in rows sought one by one,
+        // and when an image of their table was last tried.
+        std::uint64_t reads = 0;
+        std::uint64_t readRows = 0;
+        std::uint64_t imageTriedEpoch = 0;
     };
 
     // Results that still read from their statement: before anything could
@@ -123,6 +130,15 @@ private:
     const DeferrableColumn *ruleFor(Shaped &shaped);
     std::optional<ResultSet::Overlay> overlayFor(Shaped &shaped) const;
     void applyHeld();
+    // The rows of a keyed read may come from an image of its table (see
+    // RowImage), made once such reads have sought enough rows one by one.
+    bool imageServes(const Shaped &shaped);
+    void noteKeyedRead(Shaped &shaped, qsizetype rows);
+    void buildImage(Shaped &shaped);
+    bool patchImage();
+    void dropImage() noexcept;
+    void setCacheKb(qint64 kb);
+    void noteOtherWriters();
     void noteSchema();
     void releaseShapes() noexcept;
     [[noreturn]] void fail(int rc, const QString &text);
@@ -151,6 +167,14 @@ private:
     std::uint64_t schemaEpoch_ = 1;
     bool shapesStale_ = false;
     qint64 schemaVersion_ = -1;
+    qint64 dataVersion_ = -1;
+    std::unique_ptr<RowImage> image_;
+    KeyedRead imageForm_;
+    QStringList imageColumns_;
+    std::uint64_t imageEpoch_ = 0;
+    qint64 imageCacheKb_ = 0;   // the cache's size while the image stands in for it
+    qint64 imageRestoreKb_ = 0; // and before
+    std::span<const std::uint32_t> imageRows_; // of the read being served
 };
 
 } // namespace db

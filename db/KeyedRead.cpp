@@ -24,8 +24,10 @@ std::optional<KeyedRead> KeyedRead::match(QByteArrayView shape)
             return std::nullopt;
         read.order = t[i + 2].text.toByteArray();
         i += 3;
-        if (i < t.size() && (SqlTokens::isWord(t[i], "ASC") || SqlTokens::isWord(t[i], "DESC")))
+        if (i < t.size() && (SqlTokens::isWord(t[i], "ASC") || SqlTokens::isWord(t[i], "DESC"))) {
+            read.descending = SqlTokens::isWord(t[i], "DESC");
             ++i;
+        }
         if (i != t.size())
             return std::nullopt;
     }

@@ -15,6 +15,7 @@ struct KeyedRead
     QByteArray table;
     QByteArray where;
     QByteArray order; // empty without ORDER BY
+    bool descending = false;
 
     static std::optional<KeyedRead> match(QByteArrayView shape);
     // Whether the rows or their order could depend on this column.

@@ -48,6 +48,11 @@ void ResultSet::storeRow(sqlite3_stmt *stmt)
         }
         cells_.push_back(cell);
     }
+    layOverlay(rowStart);
+}
+
+void ResultSet::layOverlay(std::size_t rowStart)
+{
     if (overlay_.held) {
         const Cell &key = cells_[rowStart + std::size_t(overlay_.keyColumn)];
         std::int64_t value;
@@ -58,6 +63,41 @@ void ResultSet::storeRow(sqlite3_stmt *stmt)
             cell.value = value;
         }
     }
+}
+
+void ResultSet::beginRows(const QStringList &names, const Overlay *overlay)
+{
+    clear();
+    if (overlay)
+        overlay_ = *overlay;
+    columnNames_ = names;
+}
+
+void ResultSet::addReal(double value)
+{
+    Cell cell;
+    cell.type = CellType::Real;
+    std::memcpy(&cell.value, &value, sizeof value);
+    cells_.push_back(cell);
+}
+
+void ResultSet::addText(QByteArrayView bytes)
+{
+    cells_.push_back(Cell{text_.size(), std::uint32_t(bytes.size()), CellType::Text});
+    text_.append(bytes);
+}
+
+void ResultSet::endRow()
+{
+    layOverlay(std::size_t(rowCount_) * std::size_t(columnCount()));
+    ++rowCount_;
+}
+
+void ResultSet::endRows() noexcept
+{
+    row_ = 0;
+    keptFrom_ = 0;
+    atEnd_ = rowCount_ == 0;
 }
 
 int ResultSet::open(sqlite3_stmt *stmt, int rc, const QStringList *names, qsizetype keepLimit, Release release,

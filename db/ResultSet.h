@@ -52,6 +52,18 @@ public:
     int open(sqlite3_stmt *stmt, int firstStep, const QStringList *names, qsizetype keepLimit, Release release,
              const Overlay *overlay = nullptr, const Counter &counter = {});
 
+    // A result made from rows held elsewhere rather than from a statement:
+    // each row is its cells in column order, then endRow(); endRows() makes
+    // the first row current. Held values are laid over the rows as they are
+    // over a statement's.
+    void beginRows(const QStringList &names, const Overlay *overlay = nullptr);
+    void addNull() { cells_.push_back(Cell()); }
+    void addInteger(std::int64_t value) { cells_.push_back(Cell{value, 0, CellType::Integer}); }
+    void addReal(double value);
+    void addText(QByteArrayView bytes);
+    void endRow();
+    void endRows() noexcept;
+
     // The one table a streaming result is known to read, or empty.
     const QByteArray &onlyTable() const noexcept { return onlyTable_; }
     void setOnlyTable(QByteArray table) { onlyTable_ = std::move(table); }
@@ -91,6 +103,7 @@ private:
     };
 
     void storeRow(sqlite3_stmt *stmt);
+    void layOverlay(std::size_t rowStart);
     int readCurrentRow(int rc); // streaming: the statement's row becomes the only one kept
     int rewind();
 

@@ -2,6 +2,7 @@
 
 #include "DbError.h"
 #include "EngineText.h"
+#include "PageCache.h"
 
 #include <sqlite3.h>
 
@@ -42,6 +43,7 @@ SqliteDatabase SqliteDatabase::openExisting(const QString &path)
     // One thread uses a connection at a time; the engine's own locking and
     // memory statistics would only cost time on every statement.
     static const bool configured = [] {
+        PageCache::install();
         sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
         return true;
     }();

@@ -36,6 +36,13 @@ public:
     // A later update of the same key replaces the value held for it.
     void hold(std::int64_t key, std::int64_t value);
     bool lookup(std::int64_t key, std::int64_t &value) const noexcept;
+    // Every key held with its value, in no particular order.
+    template<typename F>
+    void forEach(F &&f) const
+    {
+        for (std::size_t i = 0; i < count(); ++i)
+            f(keyAt(i), valueAt(i));
+    }
 
     // Runs the statement once per held key, in ascending key order, and lets
     // go of everything held whatever happens. Returns the engine's result code
