@@ -1,4 +1,3 @@
-#include <cstdio>
 #include "Connection.h"
 
 #include "DbError.h"
@@ -638,11 +637,10 @@ void Connection::applyHeld()
 
 namespace {
 
-// Keyed reads go on being answered by the engine until they have sought this
-// many rows one by one: by then one pass over a table that the cache could
-// hold costs less than what they have cost.
+// Keyed reads go on being answered by the engine until this many of them
+// have sought Shaped::imageAfterRows rows one by one: by then one pass over a
+// table that the cache could hold costs less than what they have cost.
 constexpr std::uint64_t imageAfterReads = 1024;
-constexpr std::uint64_t imageAfterRows = 65536;
 // The cache while an image stands in for it: the image serves the reads, and
 // the updates it follows go through the table in order.
 constexpr qint64 imageCacheKb = 8192;
@@ -678,15 +676,19 @@ void Connection::noteKeyedRead(Shaped &shaped, qsizetype rows)
         return;
     ++shaped.reads;
     shaped.readRows += std::uint64_t(rows);
-    if (shaped.reads < imageAfterReads || shaped.readRows < imageAfterRows || shaped.imageTriedEpoch == schemaEpoch_)
+    if (shaped.reads < imageAfterReads || shaped.readRows < shaped.imageAfterRows)
         return;
     if (!inGroup_ || sqlite3_get_autocommit(db_.handle()) || cacheKb_ <= imageCacheKb)
         return;
-    shaped.imageTriedEpoch = schemaEpoch_;
-    buildImage(shaped);
+    // Counted afresh from here; a table that allows no image is tried again
+    // only after reads that cost a few times more than the try did.
+    shaped.reads = 0;
+    shaped.readRows = 0;
+    if (!buildImage(shaped))
+        shaped.imageAfterRows *= 4;
 }
 
-void Connection::buildImage(Shaped &shaped)
+bool Connection::buildImage(Shaped &shaped)
 {
     const KeyedRead form = *shaped.read;
     const QStringList columns = shaped.columnNames;
@@ -700,7 +702,7 @@ void Connection::buildImage(Shaped &shaped)
             orderColumn = c;
     }
     if (groupColumn < 0 || orderColumn < 0)
-        return;
+        return false;
     const qint64 restoreKb = cacheKb_;
     const std::uint64_t epoch = schemaEpoch_;
     // The image takes the cache's place and never more room than it had: the
@@ -711,10 +713,16 @@ void Connection::buildImage(Shaped &shaped)
 #ifdef __GLIBC__
     malloc_trim(0);
 #endif
-    beginGroup(); // the image and the lock that keeps it true start together
+    try {
+        beginGroup(); // the image and the lock that keeps it true start together
+    } catch (const DbError &) {
+        // Another connection holds the lock: the next write will say so.
+        setCacheKb(restoreKb);
+        return false;
+    }
     if (schemaEpoch_ != epoch) {
         setCacheKb(restoreKb);
-        return;
+        return false;
     }
     // Counted first, through the smallest index: the image takes its room
     // in one piece.
@@ -742,11 +750,9 @@ void Connection::buildImage(Shaped &shaped)
     } else {
         sqlite3_finalize(raw);
     }
-    if (qEnvironmentVariableIsSet("REINDEX_IMAGE_TRACE"))
-        fprintf(stderr, "image of %lld rows: %s, %zu bytes\n", expectedRows, image ? "made" : "not made", image ? image->bytes() : 0);
     if (!image) {
         setCacheKb(restoreKb);
-        return;
+        return false;
     }
     image_ = std::move(image);
     imageForm_ = form;
@@ -754,6 +760,7 @@ void Connection::buildImage(Shaped &shaped)
     imageEpoch_ = schemaEpoch_;
     imageCacheKb_ = imageCacheKb;
     imageRestoreKb_ = restoreKb;
+    return true;
 }
 
 bool Connection::patchImage()

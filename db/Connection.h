@@ -74,6 +74,9 @@ public:
     // the memory is wanted for what the pass produces.
     void shrinkCacheTo(qint64 bytes);
 
+    // Whether keyed reads are being answered from an image of their table.
+    bool hasImage() const noexcept { return image_ != nullptr; }
+
     // Makes every statement so far durable.
     void commit();
     void setCommitInterval(std::chrono::milliseconds interval) { commitInterval_ = interval; }
@@ -103,10 +106,10 @@ private:
         std::optional<DeferrableColumn> rule;
         std::uint64_t ruleEpoch = 0;
         // What reads of this form have cost so far in rows sought one by one,
-        // and when an image of their table was last tried.
+        // and how many it takes before an image of their table is tried.
         std::uint64_t reads = 0;
         std::uint64_t readRows = 0;
-        std::uint64_t imageTriedEpoch = 0;
+        std::uint64_t imageAfterRows = 65536;
     };
 
     // Results that still read from their statement: before anything could
@@ -134,7 +137,7 @@ private:
     // RowImage), made once such reads have sought enough rows one by one.
     bool imageServes(const Shaped &shaped);
     void noteKeyedRead(Shaped &shaped, qsizetype rows);
-    void buildImage(Shaped &shaped);
+    bool buildImage(Shaped &shaped);
     bool patchImage();
     void dropImage() noexcept;
     void setCacheKb(qint64 kb);
