@@ -42,6 +42,17 @@ std::size_t RowImage::bytes() const noexcept
     return total;
 }
 
+std::size_t RowImage::usedBytes() const noexcept
+{
+    std::size_t total = std::size_t(text_.size());
+    for (const Column &c : columns_) {
+        total += (c.ints.size() + c.ends.size()) * 4 + c.cells.size() * sizeof(Cell);
+        for (const Block &b : c.blocks)
+            total += b.used;
+    }
+    return total;
+}
+
 void RowImage::appendText(int index, const char *bytes, std::size_t length)
 {
     Column &column = columns_[std::size_t(index)];
@@ -181,6 +192,9 @@ std::unique_ptr<RowImage> RowImage::build(sqlite3_stmt *scan, std::size_t expect
         if (image->rows_ >= std::numeric_limits<std::uint32_t>::max())
             return nullptr;
         if ((image->rows_ & 1023) == 0 && image->bytes() > budget)
+            return nullptr;
+        // A table that won't fit is seen early, not after most of its rows.
+        if (image->rows_ == 4096 && image->usedBytes() / 4096 * expectedRows > budget)
             return nullptr;
     }
     if (rc != SQLITE_DONE)

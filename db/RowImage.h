@@ -85,6 +85,7 @@ private:
     };
 
     RowImage() = default;
+    std::size_t usedBytes() const noexcept;
     bool integerAt(int column, std::size_t row, std::int64_t &value) const noexcept;
     void store(int column, sqlite3_stmt *scan);
     void appendText(int column, const char *bytes, std::size_t length);
