@@ -703,13 +703,43 @@ bool Connection::buildImage(Shaped &shaped)
     }
     if (groupColumn < 0 || orderColumn < 0)
         return false;
+    sqlite3 *h = db_.handle();
+    // Counted through the smallest index: the image takes its room in one
+    // piece.
+    qint64 expectedRows = -1;
+    {
+        const QByteArray count = "SELECT count(*) FROM " + form.table;
+        sqlite3_stmt *raw = nullptr;
+        if (sqlite3_prepare_v2(h, count.constData(), int(count.size()), &raw, nullptr) == SQLITE_OK
+            && sqlite3_step(raw) == SQLITE_ROW)
+            expectedRows = sqlite3_column_int64(raw, 0);
+        sqlite3_finalize(raw);
+    }
+    const QByteArray sql = "SELECT * FROM " + form.table;
+    sqlite3_stmt *raw = nullptr;
+    if (expectedRows < 0 || sqlite3_prepare_v2(h, sql.constData(), int(sql.size()), &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return false;
+    }
+    SqliteStatement scan(raw);
+    QStringList names;
+    for (int c = 0; c < sqlite3_column_count(raw); ++c)
+        names.append(QString::fromUtf8(sqlite3_column_name(raw, c)));
+    // The image takes the cache's place and never more room than it had.
     const qint64 restoreKb = cacheKb_;
+    const std::size_t budget = std::size_t(restoreKb - imageCacheKb) * 1024;
+    // A table too large for that is seen from its first rows, before the
+    // cache lets go of anything.
+    const bool fits = RowImage::projectedBytes(raw, std::size_t(expectedRows)) <= budget;
+    sqlite3_reset(raw);
+    if (names != columns || !fits)
+        return false;
     const std::uint64_t epoch = schemaEpoch_;
-    // The image takes the cache's place and never more room than it had: the
-    // cache gives its memory back first, so the two are never held together.
+    // The cache gives its memory back first, so the two are never held
+    // together.
     commitGroup();
     setCacheKb(imageCacheKb);
-    sqlite3_db_release_memory(db_.handle());
+    sqlite3_db_release_memory(h);
 #ifdef __GLIBC__
     malloc_trim(0);
 #endif
@@ -720,36 +750,10 @@ bool Connection::buildImage(Shaped &shaped)
         setCacheKb(restoreKb);
         return false;
     }
-    if (schemaEpoch_ != epoch) {
-        setCacheKb(restoreKb);
-        return false;
-    }
-    // Counted first, through the smallest index: the image takes its room
-    // in one piece.
-    qint64 expectedRows = -1;
-    {
-        const QByteArray count = "SELECT count(*) FROM " + form.table;
-        sqlite3_stmt *raw = nullptr;
-        if (sqlite3_prepare_v2(db_.handle(), count.constData(), int(count.size()), &raw, nullptr) == SQLITE_OK
-            && sqlite3_step(raw) == SQLITE_ROW)
-            expectedRows = sqlite3_column_int64(raw, 0);
-        sqlite3_finalize(raw);
-    }
-    const QByteArray sql = "SELECT * FROM " + form.table;
-    sqlite3_stmt *raw = nullptr;
+    int rc = SQLITE_DONE;
     std::unique_ptr<RowImage> image;
-    if (expectedRows >= 0 && sqlite3_prepare_v2(db_.handle(), sql.constData(), int(sql.size()), &raw, nullptr) == SQLITE_OK) {
-        SqliteStatement scan(raw);
-        QStringList names;
-        for (int c = 0; c < sqlite3_column_count(raw); ++c)
-            names.append(QString::fromUtf8(sqlite3_column_name(raw, c)));
-        int rc = SQLITE_DONE;
-        if (names == columns)
-            image = RowImage::build(raw, std::size_t(expectedRows), groupColumn, orderColumn,
-                                    std::size_t(restoreKb - imageCacheKb) * 1024, rc);
-    } else {
-        sqlite3_finalize(raw);
-    }
+    if (schemaEpoch_ == epoch)
+        image = RowImage::build(raw, std::size_t(expectedRows), groupColumn, orderColumn, budget, rc);
     if (!image) {
         setCacheKb(restoreKb);
         return false;

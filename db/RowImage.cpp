@@ -42,6 +42,26 @@ std::size_t RowImage::bytes() const noexcept
     return total;
 }
 
+std::size_t RowImage::projectedBytes(sqlite3_stmt *scan, std::size_t expectedRows)
+{
+    constexpr std::size_t sample = 4096;
+    RowImage image;
+    const int count = sqlite3_column_count(scan);
+    image.columns_.resize(std::size_t(count));
+    image.reserve_ = sample;
+    while (image.rows_ < sample && sqlite3_step(scan) == SQLITE_ROW) {
+        for (int c = 0; c < count; ++c)
+            image.store(c, scan);
+        ++image.rows_;
+    }
+    if (image.rows_ == 0)
+        return 0;
+    // A row's share of the columns and texts, its place in the order, and
+    // what sorting it takes for a moment.
+    const std::size_t perRow = image.usedBytes() / image.rows_ + 1 + 4 + 8;
+    return perRow * expectedRows;
+}
+
 std::size_t RowImage::usedBytes() const noexcept
 {
     std::size_t total = std::size_t(text_.size());
@@ -192,9 +212,6 @@ std::unique_ptr<RowImage> RowImage::build(sqlite3_stmt *scan, std::size_t expect
         if (image->rows_ >= std::numeric_limits<std::uint32_t>::max())
             return nullptr;
         if ((image->rows_ & 1023) == 0 && image->bytes() > budget)
-            return nullptr;
-        // A table that won't fit is seen early, not after most of its rows.
-        if (image->rows_ == 4096 && image->usedBytes() / 4096 * expectedRows > budget)
             return nullptr;
     }
     if (rc != SQLITE_DONE)

@@ -36,6 +36,10 @@ public:
     static std::unique_ptr<RowImage> build(sqlite3_stmt *scan, std::size_t expectedRows, int groupColumn,
                                            int orderColumn, std::size_t budget, int &rc);
 
+    // About what build() would take for `expectedRows` rows like the first
+    // few thousand of `scan` (stepped here; reset it before building).
+    static std::size_t projectedBytes(sqlite3_stmt *scan, std::size_t expectedRows);
+
     int columnCount() const noexcept { return int(columns_.size()); }
     std::size_t rowCount() const noexcept { return rows_; }
     std::size_t bytes() const noexcept;
