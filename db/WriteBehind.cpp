@@ -78,8 +78,32 @@ void WriteBehind::grow()
     }
 }
 
+void WriteBehind::leaveDirect()
+{
+    direct_ = false;
+    byKey_ = std::vector<std::uint32_t>();
+    while ((count() + 1) * 2 > slots_.size())
+        grow();
+}
+
 void WriteBehind::hold(std::int64_t key, std::int64_t value)
 {
+    if (direct_) {
+        if (key >= 0 && std::uint64_t(key) < directLimit()) {
+            const auto k = std::size_t(key);
+            if (k >= byKey_.size())
+                byKey_.resize(std::min(std::max(k + 1, byKey_.size() + byKey_.size() / 2), directLimit()), 0);
+            std::uint32_t &slot = byKey_[k];
+            if (slot != 0) {
+                setValueAt(slot - 1, value);
+                return;
+            }
+            append(key, value);
+            slot = std::uint32_t(count());
+            return;
+        }
+        leaveDirect();
+    }
     if ((count() + 1) * 2 > slots_.size())
         grow();
     if (maybeHeld(key)) {
@@ -96,7 +120,15 @@ void WriteBehind::hold(std::int64_t key, std::int64_t value)
 
 bool WriteBehind::lookup(std::int64_t key, std::int64_t &value) const noexcept
 {
-    if (empty() || !maybeHeld(key))
+    if (empty())
+        return false;
+    if (direct_) {
+        if (key < 0 || std::uint64_t(key) >= byKey_.size() || byKey_[std::size_t(key)] == 0)
+            return false;
+        value = valueAt(byKey_[std::size_t(key)] - 1);
+        return true;
+    }
+    if (!maybeHeld(key))
         return false;
     const std::uint32_t slot = *findSlot(key);
     if (slot == 0)
@@ -164,7 +196,9 @@ int WriteBehind::apply()
 {
     std::vector<Entry> wide = std::move(wide_);
     std::vector<std::uint64_t> narrow = std::move(narrow_);
+    std::vector<std::uint32_t> byKey = std::move(byKey_);
     const bool isWide = isWide_;
+    const bool direct = direct_;
     clear();
     auto run = [this](std::int64_t key, std::int64_t value) {
         sqlite3_bind_int64(statement_, 1, value);
@@ -174,7 +208,14 @@ int WriteBehind::apply()
         return rc;
     };
     int rc = SQLITE_DONE;
-    if (isWide) {
+    if (direct) {
+        for (std::size_t k = 0; k < byKey.size() && rc == SQLITE_DONE; ++k) {
+            if (byKey[k] == 0)
+                continue;
+            const std::size_t i = byKey[k] - 1;
+            rc = run(std::int64_t(k), isWide ? wide[i].value : std::int32_t(std::uint32_t(narrow[i])));
+        }
+    } else if (isWide) {
         std::sort(wide.begin(), wide.end(), [](const Entry &a, const Entry &b) { return a.key < b.key; });
         for (std::size_t i = 0; i < wide.size() && rc == SQLITE_DONE; ++i)
             rc = run(wide[i].key, wide[i].value);
@@ -199,6 +240,8 @@ void WriteBehind::clear() noexcept
     narrow_ = std::vector<std::uint64_t>();
     wide_ = std::vector<Entry>();
     isWide_ = false;
+    byKey_ = std::vector<std::uint32_t>();
+    direct_ = true;
     slots_ = std::vector<std::uint32_t>();
     seen_ = std::vector<std::uint64_t>();
 }

@@ -82,6 +82,15 @@ private:
     void setValueAt(std::size_t i, std::int64_t value);
     void append(std::int64_t key, std::int64_t value);
     void widen();
+    // Keys from 0 to a few times the capacity, as row ids are, find their
+    // entry at their own place here: one step, with no filter or probing,
+    // and a walk from the start meets them in order, with no sort. 1 + the
+    // index of the entry, 0 where none is held. Any other key has every
+    // entry go to the slots instead.
+    std::vector<std::uint32_t> byKey_;
+    bool direct_ = true;
+    std::size_t directLimit() const noexcept { return capacity_ * 4; }
+    void leaveDirect();
     // Open addressing: 1 + the index of the entry, 0 for an empty slot.
     std::vector<std::uint32_t> slots_;
     // A bit set for every key held: most keys looked up or held are not held

@@ -708,6 +708,8 @@ void tst_WriteBehind::holdsNumbersOfAnyWidth_data()
         << Holds{{3, 1}, {1, 7}, {3, high + 1}, {2, low - 1}};
     QTest::newRow("a wide key after narrow ones")
         << Holds{{2, 2}, {-3, 3}, {high + 1, 4}, {low - 1, 5}, {2, 6}};
+    QTest::newRow("small keys out of order, then one far beyond them")
+        << Holds{{9, 1}, {3, 2}, {0, 8}, {9, 3}, {50000000, 4}, {3, 5}, {50000000, 6}};
     QTest::newRow("the ends of 64 bits") << Holds{
         {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()},
         {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()}, {7, 7}};
