@@ -1074,7 +1074,23 @@ void Connection::query(const QString &commandText, ResultSet &result)
             return std::nullopt;
         return qsizetype(sqlite3_column_int64(raw, 0));
     };
-    const int rc = result.open(st, sqlite3_step(st), shaped ? &shaped->columnNames : nullptr, keepLimit, release,
+    const int firstStep = sqlite3_step(st);
+    if (shaped) {
+        // The engine compiles a statement again by itself when another
+        // connection changed the table's columns: its names are read again.
+        const int reprepared = sqlite3_stmt_status(st, SQLITE_STMTSTATUS_REPREPARE, 0);
+        if (reprepared != shaped->reprepared) {
+            shaped->reprepared = reprepared;
+            shaped->columnNames.clear();
+            for (int c = 0; c < sqlite3_column_count(st); ++c)
+                shaped->columnNames.append(QString::fromUtf8(sqlite3_column_name(st, c)));
+            shaped->overlayOf = nullptr;
+            shaped->overlay.reset();
+            if (running.overlay)
+                running.overlay = overlayFor(*shaped);
+        }
+    }
+    const int rc = result.open(st, firstStep, shaped ? &shaped->columnNames : nullptr, keepLimit, release,
                                running.overlay ? &*running.overlay : nullptr, counter);
     if (result.isStreaming()) {
         // The result keeps the statement; it gives it back when done with it.

@@ -95,6 +95,7 @@ private:
         bool readOnly = false;
         bool namesOk = false;
         QStringList columnNames;
+        int reprepared = 0; // the engine's count of its own recompilations, when the names were read
         ResultSet *heldBy = nullptr; // a streaming result reading from it
         std::optional<KeyedUpdate> update;
         std::optional<KeyedRead> read;
