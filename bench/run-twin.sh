@@ -44,7 +44,11 @@ done
 build=$(cd "$build" && pwd)
 
 twin=$build/bin/reindex-cli
-database=$build/bin/Database.mdb
+# The pristine copy the build keeps for the tests: the one in bin/ holds the
+# tables of whatever run was last made there, and a run starting from full
+# tables empties them first, which is not what is measured here.
+database=$build/tests/pristine/Database.mdb
+[[ -f $database ]] || database=$build/bin/Database.mdb
 [[ -x $twin ]] || die "no $twin; build it first: cmake --build '$build' --target reindex-cli"
 [[ -f $database ]] || die "no $database; the build makes it next to reindex-cli"
 [[ -x /usr/bin/time ]] || die "/usr/bin/time is missing; install the 'time' package (apt-get install time)"
