@@ -648,6 +648,16 @@ constexpr qint64 imageCacheKb = 8192;
 // image.
 constexpr std::size_t imageGroupLimit = 4096;
 
+// The first result column a statement's name for a column stands for, or -1.
+int columnNamed(const QStringList &columns, QByteArrayView name)
+{
+    for (int c = 0; c < columns.size(); ++c) {
+        if (SqlTokens::same(columns.at(c).toUtf8(), name))
+            return c;
+    }
+    return -1;
+}
+
 } // namespace
 
 bool Connection::imageServes(const Shaped &shaped)
@@ -692,15 +702,8 @@ bool Connection::buildImage(Shaped &shaped)
 {
     const KeyedRead form = *shaped.read;
     const QStringList columns = shaped.columnNames;
-    int groupColumn = -1;
-    int orderColumn = -1;
-    for (int c = 0; c < columns.size(); ++c) {
-        const QByteArray name = columns.at(c).toUtf8();
-        if (groupColumn < 0 && SqlTokens::same(name, form.where))
-            groupColumn = c;
-        if (orderColumn < 0 && SqlTokens::same(name, form.order))
-            orderColumn = c;
-    }
+    const int groupColumn = columnNamed(columns, form.where);
+    const int orderColumn = columnNamed(columns, form.order);
     if (groupColumn < 0 || orderColumn < 0)
         return false;
     sqlite3 *h = db_.handle();
@@ -772,15 +775,8 @@ bool Connection::patchImage()
     const KeyedUpdate &held = writeBehind_.form();
     if (!image_ || !SqlTokens::same(held.table, imageForm_.table))
         return true;
-    int keyColumn = -1;
-    int valueColumn = -1;
-    for (int c = 0; c < imageColumns_.size(); ++c) {
-        const QByteArray name = imageColumns_.at(c).toUtf8();
-        if (keyColumn < 0 && SqlTokens::same(name, held.key))
-            keyColumn = c;
-        if (valueColumn < 0 && SqlTokens::same(name, held.column))
-            valueColumn = c;
-    }
+    const int keyColumn = columnNamed(imageColumns_, held.key);
+    const int valueColumn = columnNamed(imageColumns_, held.column);
     bool ok = keyColumn >= 0 && valueColumn >= 0;
     writeBehind_.forEach([&](std::int64_t key, std::int64_t value) {
         ok = ok && image_->patch(keyColumn, key, valueColumn, value);

@@ -253,24 +253,29 @@ void execSectionInsert(benchmark::State &state)
 }
 BENCHMARK(execSectionInsert);
 
+// The renumbering's select of section 7's forums, built, opened and read.
+void readForumsOfSection(db::Query &q)
+{
+    q.close();
+    q.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = ") + QString::number(7)
+             + QStringLiteral(" ORDER BY id"));
+    q.open();
+    q.first();
+    int rows = 0;
+    while (!q.eof()) {
+        benchmark::DoNotOptimize(q.fieldAsString(u"id"));
+        q.next();
+        ++rows;
+    }
+    benchmark::DoNotOptimize(rows);
+}
+
 void openForumsOfSection(benchmark::State &state)
 {
     ensureForums();
     db::Query &q = session().qTempEx;
-    for (auto _ : state) {
-        q.close();
-        q.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = ") + QString::number(7)
-                 + QStringLiteral(" ORDER BY id"));
-        q.open();
-        q.first();
-        int rows = 0;
-        while (!q.eof()) {
-            benchmark::DoNotOptimize(q.fieldAsString(u"id"));
-            q.next();
-            ++rows;
-        }
-        benchmark::DoNotOptimize(rows);
-    }
+    for (auto _ : state)
+        readForumsOfSection(q);
     q.close();
     state.SetItemsProcessed(state.iterations());
 }
@@ -283,34 +288,18 @@ void openForumsOfSectionFromImage(benchmark::State &state)
 {
     ensureForums();
     db::Session &s = session();
-    const QString select = QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = 7 ORDER BY id");
     s.qExec.close();
     s.qExec.setSql(QStringLiteral("UPDATE Forum_table SET new_id = 1 WHERE id = 1"));
     s.qExec.execSql();
     db::Query &q = s.qTempEx;
-    for (int i = 0; i < 100000 && !s.ADOConnection1.hasImage(); ++i) {
-        q.close();
-        q.setSql(select);
-        q.open();
-    }
+    for (int i = 0; i < 100000 && !s.ADOConnection1.hasImage(); ++i)
+        readForumsOfSection(q);
     if (!s.ADOConnection1.hasImage()) {
         state.SkipWithError("no image was made");
         return;
     }
-    for (auto _ : state) {
-        q.close();
-        q.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = ") + QString::number(7)
-                 + QStringLiteral(" ORDER BY id"));
-        q.open();
-        q.first();
-        int rows = 0;
-        while (!q.eof()) {
-            benchmark::DoNotOptimize(q.fieldAsString(u"id"));
-            q.next();
-            ++rows;
-        }
-        benchmark::DoNotOptimize(rows);
-    }
+    for (auto _ : state)
+        readForumsOfSection(q);
     q.close();
     s.ADOConnection1.commit();
     state.SetItemsProcessed(state.iterations());
