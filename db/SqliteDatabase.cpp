@@ -2,7 +2,6 @@
 
 #include "DbError.h"
 #include "EngineText.h"
-#include "PageCache.h"
 
 #include <sqlite3.h>
 
@@ -43,7 +42,6 @@ SqliteDatabase SqliteDatabase::openExisting(const QString &path)
     // One thread uses a connection at a time; the engine's own locking and
     // memory statistics would only cost time on every statement.
     static const bool configured = [] {
-        PageCache::install();
         sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
         return true;
     }();
