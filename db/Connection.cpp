@@ -6,10 +6,12 @@
 #include "SqliteStatement.h"
 #include "Utf8Text.h"
 
+#include <QScopeGuard>
 #include <QStringList>
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -677,7 +679,12 @@ bool Connection::imageServes(const Shaped &shaped)
     if (literals.size() != 1 || literals[0].kind != StatementShape::Literal::Kind::Integer)
         return false;
     imageRows_ = image_->group(literals[0].integer);
-    return imageRows_.size() <= imageGroupLimit;
+    if (imageRows_.size() > imageGroupLimit) {
+        imageRows_ = {};
+        return false;
+    }
+    ++imageServed_;
+    return true;
 }
 
 void Connection::noteKeyedRead(Shaped &shaped, qsizetype rows)
@@ -686,7 +693,7 @@ void Connection::noteKeyedRead(Shaped &shaped, qsizetype rows)
         return;
     ++shaped.reads;
     shaped.readRows += std::uint64_t(rows);
-    if (shaped.reads < imageAfterReads || shaped.readRows < shaped.imageAfterRows)
+    if (shaped.reads < imageAfterReads * imageBackoff_ || shaped.readRows < shaped.imageAfterRows * imageBackoff_)
         return;
     if (!inGroup_ || sqlite3_get_autocommit(db_.handle()) || cacheKb_ <= imageCacheKb)
         return;
@@ -704,21 +711,25 @@ bool Connection::buildImage(Shaped &shaped)
     const QStringList columns = shaped.columnNames;
     const int groupColumn = columnNamed(columns, form.where);
     const int orderColumn = columnNamed(columns, form.order);
-    if (groupColumn < 0 || orderColumn < 0)
+    // A table of the main database only: a view's rows, a temporary object's
+    // or an attached database's may change in ways that no write of this
+    // connection to the table shows, nor the version of the main file.
+    if (groupColumn < 0 || orderColumn < 0 || !isMainTable(form.table))
         return false;
+    const QByteArray table = "main.\"" + QByteArray(form.table).replace('"', "\"\"") + '"';
     sqlite3 *h = db_.handle();
     // Counted through the smallest index: the image takes its room in one
     // piece.
     qint64 expectedRows = -1;
     {
-        const QByteArray count = "SELECT count(*) FROM " + form.table;
+        const QByteArray count = "SELECT count(*) FROM " + table;
         sqlite3_stmt *raw = nullptr;
         if (sqlite3_prepare_v2(h, count.constData(), int(count.size()), &raw, nullptr) == SQLITE_OK
             && sqlite3_step(raw) == SQLITE_ROW)
             expectedRows = sqlite3_column_int64(raw, 0);
         sqlite3_finalize(raw);
     }
-    const QByteArray sql = "SELECT * FROM " + form.table;
+    const QByteArray sql = "SELECT * FROM " + table;
     sqlite3_stmt *raw = nullptr;
     if (expectedRows < 0 || sqlite3_prepare_v2(h, sql.constData(), int(sql.size()), &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
@@ -733,14 +744,23 @@ bool Connection::buildImage(Shaped &shaped)
     const std::size_t budget = std::size_t(restoreKb - imageCacheKb) * 1024;
     // A table too large for that is seen from its first rows, before the
     // cache lets go of anything.
-    const bool fits = RowImage::projectedBytes(raw, std::size_t(expectedRows)) <= budget;
+    const bool fits = RowImage::projectedBytes(raw, std::size_t(expectedRows), groupColumn, orderColumn) <= budget;
     sqlite3_reset(raw);
     if (names != columns || !fits)
         return false;
     const std::uint64_t epoch = schemaEpoch_;
     // The cache gives its memory back first, so the two are never held
-    // together.
+    // together; it grows back whatever ends the try but an image.
     commitGroup();
+    const auto regrow = qScopeGuard([this, restoreKb] {
+        if (!image_) {
+            try {
+                setCacheKb(restoreKb);
+            } catch (const DbError &) {
+                // A failure of the engine's own is being raised, or will be.
+            }
+        }
+    });
     setCacheKb(imageCacheKb);
     sqlite3_db_release_memory(h);
 #ifdef __GLIBC__
@@ -750,23 +770,29 @@ bool Connection::buildImage(Shaped &shaped)
         beginGroup(); // the image and the lock that keeps it true start together
     } catch (const DbError &) {
         // Another connection holds the lock: the next write will say so.
-        setCacheKb(restoreKb);
         return false;
     }
     int rc = SQLITE_DONE;
     std::unique_ptr<RowImage> image;
-    if (schemaEpoch_ == epoch)
-        image = RowImage::build(raw, std::size_t(expectedRows), groupColumn, orderColumn, budget, rc);
-    if (!image) {
-        setCacheKb(restoreKb);
-        return false;
+    if (schemaEpoch_ == epoch) {
+        try {
+            image = RowImage::build(raw, std::size_t(expectedRows), groupColumn, orderColumn, budget, rc);
+        } catch (const std::bad_alloc &) {
+            image.reset(); // the reads go on without one
+        }
     }
+    // The table could not be read: the engine may have ended the group.
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        fail(rc, db_.lastError());
+    if (!image)
+        return false;
     image_ = std::move(image);
     imageForm_ = form;
     imageColumns_ = columns;
     imageEpoch_ = schemaEpoch_;
     imageCacheKb_ = imageCacheKb;
     imageRestoreKb_ = restoreKb;
+    imageServed_ = 0;
     return true;
 }
 
@@ -790,11 +816,15 @@ void Connection::dropImage() noexcept
         return;
     image_.reset();
     imageRows_ = {};
-    // The cache grows back, unless something else has sized it meanwhile.
+    // An image that served few reads before it went is not worth its pass
+    // again soon: the next waits for more reads, until one lasts.
+    imageBackoff_ = imageServed_ < imageAfterReads ? std::min<std::uint64_t>(imageBackoff_ * 4, 1u << 20) : 1;
+    // The cache grows back, unless the connection has sized it meanwhile.
     if (isOpen() && cacheKb_ == imageCacheKb_ && imageRestoreKb_ > cacheKb_) {
         cacheKb_ = imageRestoreKb_;
-        const QByteArray pragma = "PRAGMA cache_size=-" + QByteArray::number(cacheKb_);
-        sqlite3_exec(db_.handle(), pragma.constData(), nullptr, nullptr, nullptr);
+        char pragma[64];
+        std::snprintf(pragma, sizeof pragma, "PRAGMA cache_size=-%lld", static_cast<long long>(cacheKb_));
+        sqlite3_exec(db_.handle(), pragma, nullptr, nullptr, nullptr);
     }
 }
 
@@ -864,19 +894,24 @@ QByteArray Connection::onlyTableOf(sqlite3_stmt *statement)
             return QByteArray();
     }
     const QByteArray name = t[3].text.toByteArray();
+    return isMainTable(name) ? name : QByteArray();
+}
+
+bool Connection::isMainTable(const QByteArray &name)
+{
     const char *look = "SELECT (SELECT count(*) FROM sqlite_temp_schema WHERE name = ?1 COLLATE NOCASE), "
-                       "(SELECT type FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE)";
+                       "(SELECT type FROM main.sqlite_schema WHERE name = ?1 COLLATE NOCASE)";
     sqlite3_stmt *raw = nullptr;
     if (sqlite3_prepare_v2(db_.handle(), look, -1, &raw, nullptr) != SQLITE_OK) {
         sqlite3_finalize(raw);
-        return QByteArray();
+        return false;
     }
     SqliteStatement check(raw);
     sqlite3_bind_text(raw, 1, name.constData(), int(name.size()), SQLITE_STATIC);
     if (sqlite3_step(raw) != SQLITE_ROW || sqlite3_column_int(raw, 0) != 0)
-        return QByteArray();
+        return false;
     const char *type = reinterpret_cast<const char *>(sqlite3_column_text(raw, 1));
-    return type && std::strcmp(type, "table") == 0 ? name : QByteArray();
+    return type && std::strcmp(type, "table") == 0;
 }
 
 void Connection::settleAll()

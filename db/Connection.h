@@ -120,6 +120,9 @@ private:
     // Only those that could read the table.
     void settleReadersOf(const QByteArray &table);
     QByteArray onlyTableOf(sqlite3_stmt *statement);
+    // Whether the name is a table of the main database that no temporary
+    // object stands in for.
+    bool isMainTable(const QByteArray &name);
     void forget(ResultSet *result) noexcept;
     std::vector<ResultSet *> live_;
 
@@ -179,6 +182,8 @@ private:
     qint64 imageCacheKb_ = 0;   // the cache's size while the image stands in for it
     qint64 imageRestoreKb_ = 0; // and before
     std::span<const std::uint32_t> imageRows_; // of the read being served
+    std::uint64_t imageServed_ = 0;
+    std::uint64_t imageBackoff_ = 1;
 };
 
 } // namespace db

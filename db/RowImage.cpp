@@ -42,11 +42,14 @@ std::size_t RowImage::bytes() const noexcept
     return total;
 }
 
-std::size_t RowImage::projectedBytes(sqlite3_stmt *scan, std::size_t expectedRows)
+std::size_t RowImage::projectedBytes(sqlite3_stmt *scan, std::size_t expectedRows, int groupColumn,
+                                     int orderColumn)
 {
     constexpr std::size_t sample = 4096;
     RowImage image;
     const int count = sqlite3_column_count(scan);
+    if (groupColumn < 0 || groupColumn >= count || orderColumn < 0 || orderColumn >= count)
+        return std::numeric_limits<std::size_t>::max();
     image.columns_.resize(std::size_t(count));
     image.reserve_ = sample;
     while (image.rows_ < sample && sqlite3_step(scan) == SQLITE_ROW) {
@@ -56,6 +59,9 @@ std::size_t RowImage::projectedBytes(sqlite3_stmt *scan, std::size_t expectedRow
     }
     if (image.rows_ == 0)
         return 0;
+    // Rows no image can be made of show among the first as a rule.
+    if (!image.numbersWhereNeeded(groupColumn, orderColumn))
+        return std::numeric_limits<std::size_t>::max();
     // A row's share of the columns and texts, its place in the order, and
     // what sorting it takes for a moment.
     const std::size_t perRow = image.usedBytes() / image.rows_ + 1 + 4 + 8;
@@ -173,6 +179,26 @@ void RowImage::store(int index, sqlite3_stmt *scan)
     column.cells.push_back(cell);
 }
 
+bool RowImage::isNull(int index, std::size_t row) const noexcept
+{
+    const Column &column = columns_[std::size_t(index)];
+    return column.form == Form::Cells && column.cells[row].type == Type::Null;
+}
+
+bool RowImage::numbersWhereNeeded(int groupColumn, int orderColumn) const noexcept
+{
+    for (std::size_t r = 0; r < rows_; ++r) {
+        std::int64_t v = 0;
+        // A group value of another kind compares by other rules than numbers
+        // do; a null one equals nothing, and its row's order doesn't matter.
+        if (isNull(groupColumn, r))
+            continue;
+        if (!integerAt(groupColumn, r, v) || !integerAt(orderColumn, r, v))
+            return false;
+    }
+    return true;
+}
+
 bool RowImage::integerAt(int index, std::size_t row, std::int64_t &value) const noexcept
 {
     const Column &column = columns_[std::size_t(index)];
@@ -226,18 +252,9 @@ std::unique_ptr<RowImage> RowImage::build(sqlite3_stmt *scan, std::size_t expect
     // 64-bit word that sorts so; otherwise all three go in.
     const Column &groups = image->columns_[std::size_t(groupColumn)];
     const Column &orders = image->columns_[std::size_t(orderColumn)];
-    auto nullGroup = [&](std::size_t r) {
-        return groups.form == Form::Cells && groups.cells[r].type == Type::Null;
-    };
-    for (std::size_t r = 0; r < image->rows_; ++r) {
-        std::int64_t v = 0;
-        // A group value of another kind compares by other rules than numbers
-        // do; a null one equals nothing.
-        if (!image->integerAt(groupColumn, r, v) && !nullGroup(r))
-            return nullptr;
-        if (!nullGroup(r) && !image->integerAt(orderColumn, r, v))
-            return nullptr;
-    }
+    if (!image->numbersWhereNeeded(groupColumn, orderColumn))
+        return nullptr;
+    auto nullGroup = [&](std::size_t r) { return image->isNull(groupColumn, r); };
     auto addGroup = [&image](std::int64_t value, std::size_t start) {
         image->groupValues_.push_back(value);
         image->groupStarts_.push_back(std::uint32_t(start));
@@ -349,8 +366,8 @@ bool RowImage::findRow(int keyColumn, std::int64_t key, std::size_t &row) const 
     if (key < first || key > last)
         return false;
     // Keys with no gaps, as row ids of a table only ever added to are.
-    if (std::uint64_t(last - first) == rows_ - 1) {
-        row = std::size_t(key - first);
+    if (std::uint64_t(last) - std::uint64_t(first) == rows_ - 1) {
+        row = std::size_t(std::uint64_t(key) - std::uint64_t(first));
         return true;
     }
     std::size_t low = 0;
@@ -381,6 +398,7 @@ bool RowImage::patch(int keyColumn, std::int64_t key, int valueColumn, std::int6
     if (!findRow(keyColumn, key, row))
         return true;
     Column &column = columns_[std::size_t(valueColumn)];
+    column.ascending = false; // no longer known to be
     if (column.form == Form::Narrow && fits32(value)) {
         column.ints[row] = std::int32_t(value);
         return true;

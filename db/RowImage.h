@@ -32,13 +32,17 @@ public:
     // the rows don't allow an exact image: a group value that isn't a whole
     // number or null, an order value that isn't a whole number, two rows of a
     // group with the same order value, or more than `budget` bytes. `rc` is
-    // the engine's code of a failed step (SQLITE_DONE otherwise).
+    // the code of the scan's last step: SQLITE_DONE when it read every row,
+    // SQLITE_ROW when the image was given up before the end, or the engine's
+    // failure.
     static std::unique_ptr<RowImage> build(sqlite3_stmt *scan, std::size_t expectedRows, int groupColumn,
                                            int orderColumn, std::size_t budget, int &rc);
 
     // About what build() would take for `expectedRows` rows like the first
-    // few thousand of `scan` (stepped here; reset it before building).
-    static std::size_t projectedBytes(sqlite3_stmt *scan, std::size_t expectedRows);
+    // few thousand of `scan` (stepped here; reset it before building), or
+    // the most a size_t holds when those rows already refuse an image.
+    static std::size_t projectedBytes(sqlite3_stmt *scan, std::size_t expectedRows, int groupColumn,
+                                      int orderColumn);
 
     int columnCount() const noexcept { return int(columns_.size()); }
     std::size_t rowCount() const noexcept { return rows_; }
@@ -91,6 +95,10 @@ private:
     RowImage() = default;
     std::size_t usedBytes() const noexcept;
     bool integerAt(int column, std::size_t row, std::int64_t &value) const noexcept;
+    bool isNull(int column, std::size_t row) const noexcept;
+    // Every row's group value a whole number or null, and its order value a
+    // whole number where the group's is not null.
+    bool numbersWhereNeeded(int groupColumn, int orderColumn) const noexcept;
     void store(int column, sqlite3_stmt *scan);
     void appendText(int column, const char *bytes, std::size_t length);
     QByteArrayView textAt(int column, std::size_t row) const noexcept;

@@ -68,10 +68,15 @@ void WriteBehind::markSeen(std::int64_t key) noexcept
 
 void WriteBehind::grow()
 {
-    // At most half the slots in use keeps the probes short.
-    const std::size_t size = std::max<std::size_t>(slots_.size() * 2, 1024);
-    slots_.assign(size, 0);
-    seen_.assign(size * 4 / 64, 0);
+    // At most half the slots in use keeps the probes short; the room is
+    // made before anything moves, so a failure for memory changes nothing.
+    std::size_t size = std::max<std::size_t>(slots_.size() * 2, 1024);
+    while ((count() + 1) * 2 > size)
+        size *= 2;
+    std::vector<std::uint32_t> table(size, 0);
+    std::vector<std::uint64_t> filter(size * 4 / 64, 0);
+    slots_.swap(table);
+    seen_.swap(filter);
     for (std::size_t e = 0; e < count(); ++e) {
         markSeen(keyAt(e));
         *freeSlot(keyAt(e)) = std::uint32_t(e + 1);
@@ -80,10 +85,12 @@ void WriteBehind::grow()
 
 void WriteBehind::leaveDirect()
 {
+    // The slots first: should they fail for memory, the entries are still
+    // found where they were.
+    if ((count() + 1) * 2 > slots_.size())
+        grow();
     direct_ = false;
     byKey_ = std::vector<std::uint32_t>();
-    while ((count() + 1) * 2 > slots_.size())
-        grow();
 }
 
 void WriteBehind::hold(std::int64_t key, std::int64_t value)

@@ -19,7 +19,9 @@ class WriteBehind
 {
 public:
     // Beyond so many rows the held updates are applied: it bounds the memory
-    // (18 bytes a row, 26 for numbers beyond 32 bits) while a pass still finds many updates on every page.
+    // (8 bytes a row, 16 for numbers beyond 32 bits, and 4 for each row id
+    // up to the largest held; the hash's 10 a row instead for other keys)
+    // while a pass still finds many updates on every page.
     // At least this many; more for a table the cache was grown for, where a
     // pass over all of it for every million would read it again each time.
     static constexpr std::size_t leastCapacity = std::size_t(1) << 20;

@@ -217,6 +217,7 @@ private slots:
     void renumberingReadsAsThePlainConnection();
     void imageFollowsOrGoes_data();
     void imageFollowsOrGoes();
+    void noImageOfAView();
 
 private:
     QString databasePath() const { return dir_->path(QStringLiteral("Database.mdb")); }
@@ -629,6 +630,27 @@ void tst_RowImage::imageFollowsOrGoes_data()
 
 // Once made, the image either follows what happens to the table or is let
 // go; reads give what a plain connection gives either way.
+// A view's rows follow the tables under it, which the writes that would drop
+// or patch an image name instead of the view: it gets no image, however
+// often it is read.
+void tst_RowImage::noImageOfAView()
+{
+    const int sectionCount = 64;
+    setUp({sectionsOf(sectionCount), forums(4096, sectionCount),
+           QStringLiteral("CREATE VIEW fv AS SELECT * FROM Forum_table")});
+    QCOMPARE(runInSession(update(2, 1)), noFailure);
+    db::Query &section = session_->qTempEx;
+    for (int pass = 0; pass < 32; ++pass) {
+        for (int s = 1; s <= sectionCount; ++s) {
+            section.close();
+            section.setSql(QStringLiteral("SELECT * FROM fv WHERE podrazdel_id = %1 ORDER BY id").arg(s));
+            section.open();
+        }
+    }
+    QVERIFY(!connection().hasImage());
+    section.close();
+}
+
 void tst_RowImage::imageFollowsOrGoes()
 {
     QFETCH(QStringList, steps);

@@ -635,6 +635,12 @@ void tst_WriteBehind::holdsNumbersOfAnyWidth_data()
         << Holds{{2, 2}, {-3, 3}, {high + 1, 4}, {low - 1, 5}, {2, 6}};
     QTest::newRow("small keys out of order, then one far beyond them")
         << Holds{{9, 1}, {3, 2}, {0, 8}, {9, 3}, {50000000, 4}, {3, 5}, {50000000, 6}};
+    Holds many;
+    for (qint64 k = 3000; k > 0; --k)
+        many.push_back({k * 7 % 3001, k});
+    many.push_back({-5, 1});
+    many.push_back({700, 2});
+    QTest::newRow("thousands of small keys, then a negative one") << many;
     QTest::newRow("the ends of 64 bits") << Holds{
         {std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()},
         {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()}, {7, 7}};
