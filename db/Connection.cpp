@@ -241,16 +241,22 @@ void Connection::beginGroup()
     noteOtherWriters();
 }
 
+qint64 Connection::integerOf(const QByteArray &sql)
+{
+    sqlite3_stmt *raw = nullptr;
+    qint64 value = -1;
+    if (sqlite3_prepare_v2(db_.handle(), sql.constData(), int(sql.size()), &raw, nullptr) == SQLITE_OK
+        && sqlite3_step(raw) == SQLITE_ROW)
+        value = sqlite3_column_int64(raw, 0);
+    sqlite3_finalize(raw);
+    return value;
+}
+
 void Connection::noteOtherWriters()
 {
     // Changes another connection committed since the last group: an image of
     // the rows would no longer be theirs.
-    sqlite3_stmt *raw = nullptr;
-    qint64 version = -1;
-    if (sqlite3_prepare_v2(db_.handle(), "PRAGMA data_version", -1, &raw, nullptr) == SQLITE_OK
-        && sqlite3_step(raw) == SQLITE_ROW)
-        version = sqlite3_column_int64(raw, 0);
-    sqlite3_finalize(raw);
+    const qint64 version = integerOf("PRAGMA data_version");
     if (version != dataVersion_ || version < 0) {
         dataVersion_ = version;
         dropImage();
@@ -263,14 +269,8 @@ void Connection::noteSchema()
     // groups, and statements of ours that are not plain row changes may
     // change them, temporary ones included.
     qint64 version = 0;
-    for (const char *sql : {"PRAGMA main.schema_version", "PRAGMA temp.schema_version"}) {
-        sqlite3_stmt *raw = nullptr;
-        int v = -1;
-        if (sqlite3_prepare_v2(db_.handle(), sql, -1, &raw, nullptr) == SQLITE_OK && sqlite3_step(raw) == SQLITE_ROW)
-            v = sqlite3_column_int(raw, 0);
-        sqlite3_finalize(raw);
-        version = (version << 32) ^ quint32(v);
-    }
+    for (const char *sql : {"PRAGMA main.schema_version", "PRAGMA temp.schema_version"})
+        version = (version << 32) ^ quint32(integerOf(sql));
     if (version != schemaVersion_ || version < 0) {
         schemaVersion_ = version;
         ++schemaEpoch_;
@@ -662,29 +662,26 @@ int columnNamed(const QStringList &columns, QByteArrayView name)
 
 } // namespace
 
-bool Connection::imageServes(const Shaped &shaped)
+std::optional<std::span<const std::uint32_t>> Connection::imageRowsFor(const Shaped &shaped)
 {
-    if (!image_ || !shaped.read || imageEpoch_ != schemaEpoch_)
-        return false;
-    // Only inside a group does the write lock keep every other connection
-    // from changing the table under the image.
-    if (!inGroup_ || sqlite3_get_autocommit(db_.handle()))
-        return false;
+    // Any change of the tables' definitions has dropped the image. Only
+    // inside a group does the write lock keep every other connection from
+    // changing the table under it.
+    if (!image_ || !shaped.read || !inGroup_ || sqlite3_get_autocommit(db_.handle()))
+        return std::nullopt;
     const KeyedRead &read = *shaped.read;
     if (!SqlTokens::same(read.table, imageForm_.table) || !SqlTokens::same(read.where, imageForm_.where)
         || !SqlTokens::same(read.order, imageForm_.order) || read.descending != imageForm_.descending
         || shaped.columnNames != imageColumns_)
-        return false;
+        return std::nullopt;
     const auto &literals = shape_.literals();
     if (literals.size() != 1 || literals[0].kind != StatementShape::Literal::Kind::Integer)
-        return false;
-    imageRows_ = image_->group(literals[0].integer);
-    if (imageRows_.size() > imageGroupLimit) {
-        imageRows_ = {};
-        return false;
-    }
+        return std::nullopt;
+    const std::span<const std::uint32_t> rows = image_->group(literals[0].integer);
+    if (rows.size() > imageGroupLimit)
+        return std::nullopt;
     ++imageServed_;
-    return true;
+    return rows;
 }
 
 void Connection::noteKeyedRead(Shaped &shaped, qsizetype rows)
@@ -720,15 +717,7 @@ bool Connection::buildImage(Shaped &shaped)
     sqlite3 *h = db_.handle();
     // Counted through the smallest index: the image takes its room in one
     // piece.
-    qint64 expectedRows = -1;
-    {
-        const QByteArray count = "SELECT count(*) FROM " + table;
-        sqlite3_stmt *raw = nullptr;
-        if (sqlite3_prepare_v2(h, count.constData(), int(count.size()), &raw, nullptr) == SQLITE_OK
-            && sqlite3_step(raw) == SQLITE_ROW)
-            expectedRows = sqlite3_column_int64(raw, 0);
-        sqlite3_finalize(raw);
-    }
+    const qint64 expectedRows = integerOf("SELECT count(*) FROM " + table);
     const QByteArray sql = "SELECT * FROM " + table;
     sqlite3_stmt *raw = nullptr;
     if (expectedRows < 0 || sqlite3_prepare_v2(h, sql.constData(), int(sql.size()), &raw, nullptr) != SQLITE_OK) {
@@ -789,8 +778,6 @@ bool Connection::buildImage(Shaped &shaped)
     image_ = std::move(image);
     imageForm_ = form;
     imageColumns_ = columns;
-    imageEpoch_ = schemaEpoch_;
-    imageCacheKb_ = imageCacheKb;
     imageRestoreKb_ = restoreKb;
     imageServed_ = 0;
     return true;
@@ -815,12 +802,11 @@ void Connection::dropImage() noexcept
     if (!image_)
         return;
     image_.reset();
-    imageRows_ = {};
     // An image that served few reads before it went is not worth its pass
     // again soon: the next waits for more reads, until one lasts.
     imageBackoff_ = imageServed_ < imageAfterReads ? std::min<std::uint64_t>(imageBackoff_ * 4, 1u << 20) : 1;
     // The cache grows back, unless the connection has sized it meanwhile.
-    if (isOpen() && cacheKb_ == imageCacheKb_ && imageRestoreKb_ > cacheKb_) {
+    if (isOpen() && cacheKb_ == imageCacheKb && imageRestoreKb_ > cacheKb_) {
         cacheKb_ = imageRestoreKb_;
         char pragma[64];
         std::snprintf(pragma, sizeof pragma, "PRAGMA cache_size=-%lld", static_cast<long long>(cacheKb_));
@@ -949,10 +935,8 @@ public:
             if (!overlay)
                 connection.applyHeld();
         }
-        if (shaped && forQuery && connection.imageServes(*shaped)) {
-            imaged = true;
+        if (shaped && forQuery && (imageRows = connection.imageRowsFor(*shaped)))
             return;
-        }
         if (shaped) {
             connection.bind(*shaped, forQuery);
             statement = shaped->statement.handle();
@@ -1008,7 +992,8 @@ public:
     Shaped *shaped = nullptr;
     bool readOnly = false;
     bool held = false; // the update is held back: nothing to run now
-    bool imaged = false; // the read's rows come from the image: nothing to run
+    // The read's rows in the image, when it answers: nothing to run.
+    std::optional<std::span<const std::uint32_t>> imageRows;
     bool rowsOnly = true;
     std::optional<ResultSet::Overlay> overlay;
     SqliteStatement own;
@@ -1027,6 +1012,15 @@ private:
     Connection &connection_;
 };
 
+void Connection::definitionsMayHaveChanged()
+{
+    // Whatever it changed, the rules are looked at again and the shapes
+    // compiled afresh, with the columns as they now are.
+    ++schemaEpoch_;
+    shapesStale_ = true;
+    dropImage();
+}
+
 void Connection::execute(const QString &commandText)
 {
     Running running(*this, commandText, false);
@@ -1040,13 +1034,8 @@ void Connection::execute(const QString &commandText)
     } while (rc == SQLITE_ROW);
     if (rc != SQLITE_DONE)
         running.fail(rc);
-    if (!running.rowsOnly) {
-        // Whatever it changed, the rules are looked at again and the shapes
-        // compiled afresh, with the columns as they now are.
-        ++schemaEpoch_;
-        shapesStale_ = true;
-        dropImage();
-    }
+    if (!running.rowsOnly)
+        definitionsMayHaveChanged();
     commitIfDue();
 }
 
@@ -1055,9 +1044,9 @@ void Connection::query(const QString &commandText, ResultSet &result)
     result.clear();
     Running running(*this, commandText, true);
     Shaped *shaped = running.shaped;
-    if (running.imaged) {
+    if (running.imageRows) {
         result.beginRows(shaped->columnNames, running.overlay ? &*running.overlay : nullptr);
-        for (std::uint32_t row : imageRows_)
+        for (std::uint32_t row : *running.imageRows)
             image_->appendRow(row, result);
         result.endRows();
         return;
@@ -1136,13 +1125,8 @@ void Connection::query(const QString &commandText, ResultSet &result)
         result.clear(); // gives a streaming statement back
         running.fail(rc, error);
     }
-    if (!running.rowsOnly) {
-        // Whatever it changed, the rules are looked at again and the shapes
-        // compiled afresh, with the columns as they now are.
-        ++schemaEpoch_;
-        shapesStale_ = true;
-        dropImage();
-    }
+    if (!running.rowsOnly)
+        definitionsMayHaveChanged();
     if (!running.readOnly)
         commitIfDue();
     else if (shaped && shaped->read && rc == SQLITE_DONE)

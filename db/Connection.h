@@ -139,13 +139,17 @@ private:
     void applyHeld();
     // The rows of a keyed read may come from an image of its table (see
     // RowImage), made once such reads have sought enough rows one by one.
-    bool imageServes(const Shaped &shaped);
+    // The rows of the read just taken apart, when the image answers it.
+    std::optional<std::span<const std::uint32_t>> imageRowsFor(const Shaped &shaped);
     void noteKeyedRead(Shaped &shaped, qsizetype rows);
     bool buildImage(Shaped &shaped);
     bool patchImage();
     void dropImage() noexcept;
     void setCacheKb(qint64 kb);
     void noteOtherWriters();
+    void definitionsMayHaveChanged();
+    // The whole number the statement's first row starts with, or -1.
+    qint64 integerOf(const QByteArray &sql);
     void noteSchema();
     void releaseShapes() noexcept;
     [[noreturn]] void fail(int rc, const QString &text);
@@ -178,10 +182,7 @@ private:
     std::unique_ptr<RowImage> image_;
     KeyedRead imageForm_;
     QStringList imageColumns_;
-    std::uint64_t imageEpoch_ = 0;
-    qint64 imageCacheKb_ = 0;   // the cache's size while the image stands in for it
-    qint64 imageRestoreKb_ = 0; // and before
-    std::span<const std::uint32_t> imageRows_; // of the read being served
+    qint64 imageRestoreKb_ = 0; // the cache's size before the image stood in for it
     std::uint64_t imageServed_ = 0;
     std::uint64_t imageBackoff_ = 1;
 };

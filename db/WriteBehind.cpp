@@ -153,20 +153,30 @@ bool fits32(std::int64_t n)
 
 constexpr std::uint32_t signBit = 0x80000000u;
 
+std::int64_t narrowKey(std::uint64_t row)
+{
+    return std::int32_t(std::uint32_t(row >> 32) ^ signBit);
+}
+
+std::int64_t narrowValue(std::uint64_t row)
+{
+    return std::int32_t(std::uint32_t(row));
+}
+
 } // namespace
 
 std::int64_t WriteBehind::keyAt(std::size_t i) const noexcept
 {
     if (isWide_)
         return wide_[i].key;
-    return std::int32_t(std::uint32_t(narrow_[i] >> 32) ^ signBit);
+    return narrowKey(narrow_[i]);
 }
 
 std::int64_t WriteBehind::valueAt(std::size_t i) const noexcept
 {
     if (isWide_)
         return wide_[i].value;
-    return std::int32_t(std::uint32_t(narrow_[i]));
+    return narrowValue(narrow_[i]);
 }
 
 void WriteBehind::setValueAt(std::size_t i, std::int64_t value)
@@ -220,7 +230,7 @@ int WriteBehind::apply()
             if (byKey[k] == 0)
                 continue;
             const std::size_t i = byKey[k] - 1;
-            rc = run(std::int64_t(k), isWide ? wide[i].value : std::int32_t(std::uint32_t(narrow[i])));
+            rc = run(std::int64_t(k), isWide ? wide[i].value : narrowValue(narrow[i]));
         }
     } else if (isWide) {
         std::sort(wide.begin(), wide.end(), [](const Entry &a, const Entry &b) { return a.key < b.key; });
@@ -229,7 +239,7 @@ int WriteBehind::apply()
     } else {
         std::sort(narrow.begin(), narrow.end()); // each key once: by key
         for (std::size_t i = 0; i < narrow.size() && rc == SQLITE_DONE; ++i)
-            rc = run(std::int32_t(std::uint32_t(narrow[i] >> 32) ^ signBit), std::int32_t(std::uint32_t(narrow[i])));
+            rc = run(narrowKey(narrow[i]), narrowValue(narrow[i]));
     }
     sqlite3_clear_bindings(statement_);
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
