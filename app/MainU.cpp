@@ -156,7 +156,7 @@ void TfMain::changeScale(const ScaleRatio &ratio)
 void TfMain::FormCreate()
 {
     try {
-        session_.open(programDirectory_);
+        tables_.emplace(programDirectory_);
     } catch (...) {
         // Whatever went wrong, the program cannot work without its database.
         showMessageBox(QStringLiteral(u"Ошибка соединения с базой данных!"), QStringLiteral(u"Внимание!"),
@@ -211,7 +211,7 @@ void TfMain::sBitBtn1Click()
     eventsDue_ = false;
     bool failed = true;
     try {
-        run::ReindexRun(*this, session_).run();
+        run::ReindexRun(*this, *tables_).run();
         failed = false;
     } catch (const std::exception &failure) {
         flushBars();

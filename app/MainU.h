@@ -1,6 +1,6 @@
 #pragma once
 
-#include <db/Session.h>
+#include <db/Tables.h>
 #include <run/RunHost.h>
 
 #include <QElapsedTimer>
@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCloseEvent;
@@ -21,7 +22,7 @@ class ScaleRatio;
 
 // The program's one window: the two input file names, a bar for the current
 // operation and one for the whole run, and the start button. It owns the
-// database session from its creation to its end and is the run's host.
+// database from its creation to its end and is the run's host.
 class TfMain : public QWidget, public run::RunHost
 {
     Q_OBJECT
@@ -73,7 +74,7 @@ private:
     void flushBars();
 
     QString programDirectory_;
-    db::Session session_;
+    std::optional<db::Tables> tables_; // open from the window's creation on
 
     QFrame *Panel1 = nullptr;
     QLabel *Label1 = nullptr;

@@ -6,7 +6,7 @@
 #include "ConsoleHost.h"
 
 #include <db/DbError.h>
-#include <db/Session.h>
+#include <db/Tables.h>
 #include <run/LineFile.h>
 #include <run/ListCheck.h>
 #include <run/ReindexRun.h>
@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <optional>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -69,16 +70,14 @@ int check(const CommandLine &command)
         printErr(run::ReindexRun::forumsMissingText());
         return InputMissing;
     }
-    QByteArray sections;
-    QByteArray forums;
+    std::optional<run::ListCheck> checked;
     try {
-        sections = run::LineFile::readWhole(command.sections);
-        forums = run::LineFile::readWhole(command.forums);
+        checked.emplace(command.sections, command.forums, command.codePage ? &*command.codePage : nullptr);
     } catch (const run::RunError &e) {
         printErr(run::reportText(e.message()));
         return RunFailed;
     }
-    const run::ListCheck result(sections, forums, command.codePage ? &*command.codePage : nullptr);
+    const run::ListCheck &result = *checked;
     // stderr is unbuffered: a board with a million orphaned forums would cost
     // a write per line.
     QByteArray text;
@@ -161,9 +160,9 @@ int main(int argc, char **argv)
 
     const QString directory = programDirectory(command);
 
-    db::Session session;
+    std::optional<db::Tables> tables;
     try {
-        session.open(directory);
+        tables.emplace(directory);
     } catch (const db::DbError &e) {
         printErr(QStringLiteral(u"Ошибка соединения с базой данных!"));
         printErr(e.message());
@@ -173,7 +172,7 @@ int main(int argc, char **argv)
     ConsoleHost host(command.sections, command.forums, directory, isatty(fileno(stderr)) != 0);
     QElapsedTimer wallTime;
     try {
-        run::ReindexRun reindexRun(host, session);
+        run::ReindexRun reindexRun(host, *tables);
         reindexRun.setInputCodePage(command.codePage ? &*command.codePage : nullptr);
         wallTime.start();
         switch (reindexRun.run()) {
@@ -197,9 +196,9 @@ int main(int argc, char **argv)
     int outcome = Completed;
     try {
         if (command.report)
-            printReport(run::RunSummary::read(session), runNanoseconds);
+            printReport(run::RunSummary::read(*tables), runNanoseconds);
         if (!command.mapFile.isEmpty())
-            run::ReplacedFile::replace(command.mapFile, run::SectionMap::read(session));
+            run::ReplacedFile::replace(command.mapFile, run::SectionMap::read(*tables));
     } catch (const run::RunError &e) {
         host.printError(run::reportText(e.message()));
         outcome = AfterRunFailed;
@@ -208,10 +207,10 @@ int main(int argc, char **argv)
         outcome = AfterRunFailed;
     }
     try {
-        session.ADOConnection1.close();
+        tables->close();
     } catch (const db::DbError &e) {
         host.printError(run::reportText(e.message()));
-        return outcome == Completed ? RunFailed : outcome;
+        return AfterRunFailed; // the outputs are replaced by now
     }
     return outcome;
 }

@@ -126,9 +126,15 @@ qsizetype CodePage::firstUndefined(QByteArrayView bytes) const
 
 QByteArray CodePage::toUtf8(QByteArrayView bytes) const
 {
-    // Cyrillic letters take two bytes each in UTF-8; reserve for that case.
     QByteArray out;
-    out.reserve(bytes.size() * 2);
+    appendUtf8(bytes, out);
+    return out;
+}
+
+void CodePage::appendUtf8(QByteArrayView bytes, QByteArray &out) const
+{
+    // Cyrillic letters take two bytes each in UTF-8; reserve for that case.
+    out.reserve(out.size() + bytes.size() * 2);
     const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const unsigned char b = s[i];
@@ -148,7 +154,6 @@ QByteArray CodePage::toUtf8(QByteArrayView bytes) const
             out.append(char(0x80 | (c & 0x3F)));
         }
     }
-    return out;
 }
 
 } // namespace run

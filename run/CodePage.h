@@ -33,6 +33,7 @@ public:
     // The text as UTF-8. Undefined bytes are dropped: callers refuse a text
     // that has them before they rely on its content.
     QByteArray toUtf8(QByteArrayView bytes) const;
+    void appendUtf8(QByteArrayView bytes, QByteArray &out) const;
     // The character of one byte; U+0000 for a byte 80..FF the code page leaves
     // undefined (no upper-half byte means U+0000 in any of them).
     char16_t character(unsigned char byte) const;

@@ -1,9 +1,6 @@
 #include "LineFile.h"
 
-#include "CodePage.h"
-#include "LineList.h"
 #include "RunError.h"
-#include "Utf8Check.h"
 
 #include <db/EngineText.h>
 
@@ -11,15 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
+#include <cstring>
 
 namespace run {
-
-namespace {
-
-constexpr char signature[] = "\xEF\xBB\xBF";
-
-} // namespace
 
 bool LineFile::exists(const QString &path)
 {
@@ -70,99 +61,13 @@ QString LineFile::notDecodableFailure(const QString &path, qsizetype line, const
         .arg(line);
 }
 
-qsizetype LineFile::lineOfOffset(QByteArrayView text, qsizetype offset)
+LineFile::Split LineFile::splitField(QByteArrayView line)
 {
-    qsizetype line = 1;
-    const char *s = text.data();
-    for (qsizetype i = 0; i < offset; ++i) {
-        if (s[i] == '\r') {
-            ++line;
-            if (i + 1 < offset && s[i + 1] == '\n')
-                ++i;
-        } else if (s[i] == '\n') {
-            ++line;
-        }
-    }
-    return line;
-}
-
-namespace {
-
-QByteArray readAllOf(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw RunError(LineFile::openFailure(path, file.errorString()));
-    if (QFileInfo(file).isDir())
-        throw RunError(LineFile::openFailure(path, qt_error_string(EISDIR)));
-    // One allocation of the file's size: reading in growing pieces would
-    // briefly need half as much again for a large list.
-    const qint64 size = file.size();
-    QByteArray bytes;
-    if (size > 0 && !file.isSequential()) {
-        bytes = QByteArray(qsizetype(size), Qt::Uninitialized); // resize() would add room to grow
-        qint64 got = 0;
-        while (got < size) {
-            const qint64 r = file.read(bytes.data() + got, size - got);
-            if (r <= 0)
-                break;
-            got += r;
-        }
-        if (got < size)
-            throw RunError(LineFile::readFailure());
-        if (!file.atEnd())
-            bytes.append(file.readAll()); // it grew while being read
-    } else {
-        bytes = file.readAll();
-    }
-    if (file.error() != QFileDevice::NoError)
-        throw RunError(LineFile::readFailure());
-    return bytes;
-}
-
-} // namespace
-
-void LineFile::load(const QString &path, LineList &lines, const CodePage *codePage)
-{
-    QByteArray bytes = readAllOf(path);
-    if (codePage) {
-        const qsizetype undefined = codePage->firstUndefined(bytes);
-        if (undefined >= 0)
-            throw RunError(notDecodableFailure(path, lineOfOffset(bytes, undefined), codePage->name()));
-        bytes = codePage->toUtf8(bytes);
-    }
-    qsizetype start = 0;
-    if (bytes.size() >= 3 && QByteArrayView(bytes).first(3) == QByteArrayView(signature, 3))
-        start = 3;
-    const QByteArrayView text = QByteArrayView(bytes).sliced(start);
-    const qsizetype bad = firstIllFormedUtf8(text);
-    if (bad >= 0)
-        throw RunError(notUtf8Failure(path, lineOfOffset(text, bad)));
-    // The lines stay UTF-8; each is decoded when the run takes it.
-    lines.assignUtf8(std::move(bytes), start);
-}
-
-LineFile::Split LineFile::splitField(QStringView line)
-{
-    const qsizetype p = line.indexOf(u'|');
-    if (p < 0)
-        return {QStringView(), line};
+    const void *bar = line.isEmpty() ? nullptr : std::memchr(line.data(), '|', std::size_t(line.size()));
+    if (!bar)
+        return {QByteArrayView(), line};
+    const qsizetype p = static_cast<const char *>(bar) - line.data();
     return {line.first(p), line.sliced(p + 1)};
-}
-
-void LineFile::saveWithSignature(const LineList &lines, const QString &path)
-{
-    const QByteArray bytes = lines.joinedUtf8();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw RunError(createFailure(path, file.errorString()));
-    if (file.write(signature, 3) != 3 || file.write(bytes) != bytes.size())
-        throw RunError(writeFailure());
-}
-
-QByteArray LineFile::readWhole(const QString &path)
-{
-    return readAllOf(path);
 }
 
 void LineFile::quietDelete(const QString &path)

@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QString>
 #include <QStringView>
 
 #include <optional>
@@ -33,27 +34,23 @@ public:
         QString message;
     };
 
-    // Both lists as the whole bytes of their files; with a code page, in that
-    // code page instead of UTF-8.
-    ListCheck(QByteArrayView sections, QByteArrayView forums, const CodePage *codePage = nullptr);
+    // Reads both list files, with a code page in that code page instead of
+    // UTF-8. A file that cannot be opened is the run's open failure (RunError).
+    ListCheck(const QString &sections, const QString &forums, const CodePage *codePage = nullptr);
 
     // The sections' findings, then the forums', each list in line order.
     const std::vector<Finding> &findings() const noexcept { return findings_; }
     qsizetype problemCount() const noexcept { return problems_; }
     qsizetype warningCount() const noexcept { return qsizetype(findings_.size()) - problems_; }
 
-    // The value the database gives an identifier field that passes
-    // isPlainInteger: signs and blanks as the engine reads them, leading zeros
-    // ignored. None when the value does not fit in 32 bits, which the tables refuse.
-    static std::optional<qint32> valueOf(QStringView field);
-
 private:
-    struct Lines;
-
-    Lines decode(List list, QByteArrayView bytes, const CodePage *codePage);
-    void checkSections(const Lines &lines);
-    void checkForums(const Lines &lines);
-    std::optional<qint32> identifier(List list, qsizetype line, QStringView field, const QString &what);
+    // Calls `take(line number, line)` for every line the run would take that
+    // decodes, after the findings of the lines that do not.
+    template <typename Take>
+    void readList(List list, const QString &path, const CodePage *codePage, Take take);
+    void checkSections(const QString &path, const CodePage *codePage);
+    void checkForums(const QString &path, const CodePage *codePage);
+    std::optional<qint32> identifier(List list, qsizetype line, QByteArrayView field, const QString &what);
     void add(List list, qsizetype line, Severity severity, QString message);
 
     std::vector<Finding> findings_;

@@ -23,40 +23,66 @@
 
 namespace run {
 
+namespace {
+
+constexpr qsizetype copyBufferSize = 1 << 20;
+
+} // namespace
+
 // One output's new content, complete and on disk, not yet under its name.
 class OutputPair::Staged
 {
 public:
-    Staged(const QString &target, QByteArrayView bytes, const QString &output)
-        : target_(target), temporary_(temporaryPathFor(target))
+    Staged(const QString &target, const QString &output) : target_(target), temporary_(temporaryPathFor(target))
     {
         FileOps::removeQuietly(temporary_);
 #if defined(Q_OS_LINUX) && defined(O_TMPFILE)
         fd_ = ::open(QFile::encodeName(FileOps::folderOf(target)).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             keepMode();
-            if (!writeAll(bytes) || ::fsync(fd_) != 0)
-                throw RunError(LineFile::writeFailure());
             return;
         }
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             throw RunError(LineFile::createFailure(output, qt_error_string(errno)));
 #endif
-        QFile file(temporary_);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            throw RunError(LineFile::createFailure(output, file.errorString()));
+        file_.setFileName(temporary_);
+        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+            throw RunError(LineFile::createFailure(output, file_.errorString()));
         named_ = true;
-        const bool written = file.write(bytes.data(), bytes.size()) == bytes.size() && FileOps::syncFile(file);
-        file.close();
-        if (!written || file.error() != QFileDevice::NoError) {
-            FileOps::removeQuietly(temporary_);
-            named_ = false;
-            throw RunError(LineFile::writeFailure());
+    }
+
+    void write(QByteArrayView bytes)
+    {
+#ifndef Q_OS_WIN
+        if (fd_ >= 0) {
+            if (!writeAll(bytes))
+                throw RunError(LineFile::writeFailure());
+            return;
         }
+#endif
+        if (file_.write(bytes.data(), bytes.size()) != bytes.size())
+            throw RunError(LineFile::writeFailure());
+    }
+
+    // The whole content is on the disk.
+    void finish()
+    {
+#ifndef Q_OS_WIN
+        if (fd_ >= 0) {
+            if (::fsync(fd_) != 0)
+                throw RunError(LineFile::writeFailure());
+            return;
+        }
+#endif
+        const bool synced = FileOps::syncFile(file_);
+        file_.close();
+        if (!synced || file_.error() != QFileDevice::NoError)
+            throw RunError(LineFile::writeFailure());
     }
 
     ~Staged()
     {
+        file_.close();
 #ifndef Q_OS_WIN
         if (fd_ >= 0)
             ::close(fd_);
@@ -117,6 +143,7 @@ private:
 
     QString target_;
     QString temporary_;
+    QFile file_;
     int fd_ = -1;
     bool named_ = false;
 };
@@ -165,12 +192,40 @@ void OutputPair::checkReplaceable(int index) const
     FileOps::checkReplaceable(outputs_[index], targets_[index]);
 }
 
-void OutputPair::stage(int index, QByteArrayView bytes)
+OutputPair::Staged &OutputPair::restage(int index)
 {
     checkReplaceable(index);
     delete staged_[index];
     staged_[index] = nullptr;
-    staged_[index] = new Staged(targets_[index], bytes, outputs_[index]);
+    staged_[index] = new Staged(targets_[index], outputs_[index]);
+    return *staged_[index];
+}
+
+void OutputPair::stage(int index, QByteArrayView bytes)
+{
+    Staged &staged = restage(index);
+    staged.write(bytes);
+    staged.finish();
+}
+
+void OutputPair::stageCopy(int index, const QString &from, qint64 skip)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw RunError(LineFile::openFailure(from, source.errorString()));
+    if (!source.seek(qMin(skip, source.size())))
+        throw RunError(LineFile::readFailure());
+    Staged &staged = restage(index);
+    QByteArray buffer(copyBufferSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = source.read(buffer.data(), buffer.size());
+        if (got < 0)
+            throw RunError(LineFile::readFailure());
+        if (got == 0)
+            break;
+        staged.write(QByteArrayView(buffer.constData(), got));
+    }
+    staged.finish();
 }
 
 // The order of the steps below is what lets recover() tell, after a crash at

@@ -24,6 +24,9 @@ public:
     // Writes the bytes for output 0 or 1. An output that could not be
     // replaced is a create failure, a short write a write failure.
     void stage(int index, QByteArrayView bytes);
+    // The same with the bytes of a file from `skip` on, streamed. A source
+    // that cannot be opened is the open failure, a short read the read failure.
+    void stageCopy(int index, const QString &from, qint64 skip);
 
     // Renames both staged files over the outputs.
     void commit();
@@ -40,6 +43,7 @@ public:
 
 private:
     class Staged;
+    Staged &restage(int index);
     void checkReplaceable(int index) const;
     void discard() noexcept;
 

@@ -2,13 +2,17 @@
 
 #include "Identifier.h"
 #include "LineFile.h"
-#include "LineList.h"
+#include "LineReader.h"
+#include "LineWriter.h"
 #include "OutputPair.h"
 #include "RunError.h"
 #include "RunHost.h"
-#include "StatementText.h"
 
-#include <db/Session.h>
+#include <db/FolderLock.h>
+#include <db/Tables.h>
+#include <db/Transaction.h>
+
+#include <optional>
 
 namespace run {
 
@@ -18,35 +22,36 @@ const QString sectionsOutput = QStringLiteral("fr_fr.txt");
 const QString forumsOutput = QStringLiteral("forum.txt");
 const QString sectionsIntermediate = QStringLiteral("1.txt");
 const QString forumsIntermediate = QStringLiteral("2.txt");
-constexpr qint64 exportCacheBytes = 4 << 20;
 
-using run::StatementText;
-
-void requireIdentifier(QStringView field, const QString &path, qsizetype line, const QString &what)
+db::Number requireIdentifier(QByteArrayView field, const LineReader &list, const QString &what, db::Tables &tables)
 {
-    if (!isPlainInteger(field))
-        throw RunError(QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" не является целым числом")
-                           .arg(LineFile::fullPath(path))
-                           .arg(line)
-                           .arg(what, field));
+    if (const std::optional<db::Number> value = identifierValue(field))
+        return *value;
+    // A line before this one that the tables refuse is the failure to tell.
+    tables.flush();
+    throw RunError(QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" не является целым числом")
+                       .arg(LineFile::fullPath(list.path()))
+                       .arg(list.lineNumber())
+                       .arg(what, QString::fromUtf8(field)));
 }
 
-// Whatever way the run ends, the statements it ran are made durable.
-struct CommitOnExit
+// Ticks the host while the engine works on a long statement.
+class PumpDuringStatements
 {
-    db::Connection &connection;
-    ~CommitOnExit()
+public:
+    PumpDuringStatements(db::Database &db, RunHost &host) : db_(db)
     {
-        try {
-            connection.commit();
-        } catch (...) {
-        }
+        db_.setProgressHandler([&host] { host.pump(); });
     }
+    ~PumpDuringStatements() { db_.setProgressHandler({}); }
+
+private:
+    db::Database &db_;
 };
 
 } // namespace
 
-ReindexRun::ReindexRun(RunHost &host, db::Session &session) : host_(host), session_(session) {}
+ReindexRun::ReindexRun(RunHost &host, db::Tables &tables) : host_(host), tables_(tables) {}
 
 QString ReindexRun::caption()
 {
@@ -70,6 +75,10 @@ QString ReindexRun::completedText()
 
 ReindexRun::Outcome ReindexRun::run()
 {
+    // The folder is this run's from before its first step to its last: the
+    // runs of one folder share the tables, the intermediates and the outputs.
+    const db::FolderLock folder(host_.programDirectory());
+
     // A run killed while replacing the outputs left them mid-way: make the
     // pair whole before anything reads it.
     OutputPair::recover(host_.programDirectory() + sectionsOutput, host_.programDirectory() + forumsOutput);
@@ -84,31 +93,46 @@ ReindexRun::Outcome ReindexRun::run()
         return Outcome::ForumsMissing;
     }
 
-    // Preparation.
-    host_.setStartEnabled(false);
-    host_.setOperationPosition(0);
-    host_.setOverallPosition(0);
-    CommitOnExit commitOnExit{session_.ADOConnection1};
-    db::Query &qTemp = session_.qTemp;
-    qTemp.close();
-    qTemp.setSql(QStringLiteral("DELETE * FROM Razdel_table"));
-    qTemp.execSql();
-    qTemp.close();
-    qTemp.setSql(QStringLiteral("DELETE * FROM Forum_table"));
-    qTemp.execSql();
-    host_.setBusyCursor(true);
-
-    importSections(host_.sectionsFileName());
-    importForums(host_.forumsFileName());
-    renumber();
-    exportForums();
-    finalCopy();
+    work();
 
     host_.setBusyCursor(false);
     host_.showMessage(completedText(), caption(), MessageIcon::Information);
     host_.setStartEnabled(true);
     host_.setOverallPosition(0);
     return Outcome::Completed;
+}
+
+void ReindexRun::work()
+{
+    // Preparation.
+    host_.setStartEnabled(false);
+    host_.setOperationPosition(0);
+    host_.setOverallPosition(0);
+    const PumpDuringStatements pumping(tables_.database(), host_);
+    db::Transaction transaction(tables_.database());
+    try {
+        tables_.empty();
+        host_.setBusyCursor(true);
+
+        importSections(host_.sectionsFileName());
+        importForums(host_.forumsFileName());
+        renumber();
+        exportForums();
+    } catch (...) {
+        // What was done stays, durable, before the failure reaches anyone.
+        try {
+            tables_.flush();
+        } catch (...) {
+        }
+        try {
+            transaction.commit();
+        } catch (...) {
+        }
+        throw;
+    }
+    // All database work is done: durable before any output is replaced.
+    transaction.commit();
+    finalCopy();
 }
 
 void ReindexRun::endPhase()
@@ -120,20 +144,17 @@ void ReindexRun::endPhase()
 
 void ReindexRun::importSections(const QString &path)
 {
-    LineList lines;
-    LineFile::load(path, lines, codePage_);
-    const qsizetype count = lines.count();
-    host_.setOperationMaximum(int(count));
-    db::Query &qTemp = session_.qTemp;
-    const QString head = QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(");
-    for (qsizetype i = 0; i < count; ++i) {
-        qTemp.close();
-        const QString line = lines.line(i);
+    LineReader list(path, codePage_);
+    host_.setOperationMaximum(int(list.check()));
+    const QString what = QStringLiteral(u"идентификатор");
+    QByteArrayView line;
+    numbers_.clear();
+    for (qint64 number = 1; list.next(line); ++number) {
         const LineFile::Split split = LineFile::splitField(line);
-        requireIdentifier(split.field, path, i + 1, QStringLiteral(u"идентификатор"));
-        qTemp.setSql(StatementText::concat({head, split.field, u","}));
-        qTemp.setSql(StatementText::concat({qTemp.sql(), StatementText::quoted(split.rest), u")"}));
-        qTemp.execSql();
+        const db::Number id = requireIdentifier(split.field, list, what, tables_);
+        tables_.addSection(number, id, split.rest);
+        // The table took it, so it is a whole number of 32 bits.
+        numbers_.add(*asInt32(id), qint32(number));
         host_.stepOperation();
         host_.pump();
     }
@@ -142,27 +163,19 @@ void ReindexRun::importSections(const QString &path)
 
 void ReindexRun::importForums(const QString &path)
 {
-    LineList lines;
-    LineFile::load(path, lines, codePage_);
-    // The tables will hold about as much again as the forum list: a cache of
-    // that size keeps a large run from reading its pages back over and over,
-    // and the run stays within three times its input.
-    session_.ADOConnection1.fitCacheTo(lines.byteSize());
-    const qsizetype count = lines.count();
-    host_.setOperationMaximum(int(count));
-    db::Query &qTemp = session_.qTemp;
-    const QString head = QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(");
-    for (qsizetype i = 0; i < count; ++i) {
-        qTemp.close();
-        const QString line = lines.line(i);
+    LineReader list(path, codePage_);
+    host_.setOperationMaximum(int(list.check()));
+    const QString what = QStringLiteral(u"идентификатор");
+    const QString sectionWhat = QStringLiteral(u"идентификатор раздела");
+    numbers_.seal();
+    QByteArrayView line;
+    while (list.next(line)) {
         const LineFile::Split first = LineFile::splitField(line);
         const LineFile::Split second = LineFile::splitField(first.rest);
-        requireIdentifier(first.field, path, i + 1, QStringLiteral(u"идентификатор"));
-        requireIdentifier(second.field, path, i + 1, QStringLiteral(u"идентификатор раздела"));
-        qTemp.setSql(StatementText::concat({head, first.field, u","}));
-        qTemp.setSql(StatementText::concat({qTemp.sql(), second.field, u",0,"}));
-        qTemp.setSql(StatementText::concat({qTemp.sql(), StatementText::quoted(second.rest), u")"}));
-        qTemp.execSql();
+        const db::Number id = requireIdentifier(first.field, list, what, tables_);
+        const db::Number sectionId = requireIdentifier(second.field, list, sectionWhat, tables_);
+        const qint32 number = sectionId.isReal ? 0 : numbers_.numberOf(sectionId.integer);
+        tables_.addForum(id, sectionId, number, second.rest);
         host_.stepOperation();
         host_.pump();
     }
@@ -171,69 +184,32 @@ void ReindexRun::importForums(const QString &path)
 
 void ReindexRun::renumber()
 {
-    db::Query &qTemp = session_.qTemp;
-    db::Query &qTempEx = session_.qTempEx;
-    db::Query &qExec = session_.qExec;
-    LineList lines;
-
-    qTemp.close();
-    qTemp.setSql(QStringLiteral("SELECT * FROM Razdel_table ORDER BY id"));
-    qTemp.open();
-    qTemp.first();
-    host_.setOperationMaximum(qTemp.recordCount());
-    qint32 number = 1;
-    while (!qTemp.eof()) {
-        qTempEx.close();
-        qTempEx.setSql(StatementText::concat({u"SELECT * FROM Forum_table WHERE podrazdel_id = ",
-                                              qTemp.fieldAsString(u"old_id"), u" ORDER BY id"}));
-        qTempEx.open();
-        qTempEx.first();
-        const QString numberText = QString::number(number);
-        while (!qTempEx.eof()) {
-            qExec.close();
-            qExec.setSql(StatementText::concat(
-                {u"UPDATE Forum_table SET new_id = ", numberText, u" WHERE id = ", qTempEx.fieldAsString(u"id")}));
-            qExec.execSql();
-            qTempEx.next();
-            host_.pump();
-        }
-        lines.appendJoined({numberText, u"|", qTemp.fieldAsString(u"str_value")});
-        qTemp.next();
-        ++number;
+    // The forums were stamped as they went in; what is left is the sections'
+    // own list with their numbers.
+    host_.setOperationMaximum(int(tables_.sectionCount()));
+    LineWriter out(host_.programDirectory() + sectionsIntermediate);
+    db::Tables::Sections sections = tables_.sections();
+    for (qint64 number = 1; sections.next(); ++number) {
+        out.line(number, "|", sections.title());
         host_.stepOperation();
         host_.pump();
     }
-    LineFile::saveWithSignature(lines, host_.programDirectory() + sectionsIntermediate);
-    lines.clear();
+    out.close();
     endPhase();
 }
 
 void ReindexRun::exportForums()
 {
-    db::Query &qTemp = session_.qTemp;
-    LineList lines;
-    qTemp.close();
-    qTemp.setSql(QStringLiteral("SELECT * FROM Forum_table ORDER BY id"));
-    qTemp.open();
-    // What is left is one pass over the table in order: the cache's memory
-    // is better spent on the output's lines.
-    session_.ADOConnection1.shrinkCacheTo(exportCacheBytes);
-    qTemp.first();
-    host_.setOperationMaximum(qTemp.recordCount());
-    while (!qTemp.eof()) {
-        lines.appendJoined({qTemp.fieldAsString(u"old_id"), u"|", qTemp.fieldAsString(u"new_id"), u"|",
-                            qTemp.fieldAsString(u"str_value")});
-        qTemp.next();
+    host_.setOperationMaximum(int(tables_.forumCount()));
+    LineWriter out(host_.programDirectory() + forumsIntermediate);
+    db::Tables::Forums forums = tables_.forums();
+    while (forums.next()) {
+        out.line(forums.oldId(), "|", forums.sectionNumber(), "|", forums.title());
         host_.stepOperation();
         host_.pump();
     }
-    // All database work is done: make it durable before any file is replaced.
-    // The result is let go first, or the commit would fetch it whole.
-    qTemp.close();
-    session_.ADOConnection1.commit();
+    out.close();
     endPhase();
-    LineFile::saveWithSignature(lines, host_.programDirectory() + forumsIntermediate);
-    lines.release();
     host_.setOperationMaximum(4);
     host_.pump();
 }
@@ -242,27 +218,21 @@ void ReindexRun::finalCopy()
 {
     const QString dir = host_.programDirectory();
     OutputPair outputs(dir + sectionsOutput, dir + forumsOutput);
-
-    QByteArray copy = LineFile::readWhole(dir + sectionsIntermediate);
-    host_.stepOperation();
-    host_.pump();
-    outputs.stage(0, QByteArrayView(copy).sliced(qMin<qsizetype>(3, copy.size())));
-    copy = QByteArray();
-    host_.stepOperation();
-    host_.pump();
-
-    copy = LineFile::readWhole(dir + forumsIntermediate);
-    host_.stepOperation();
-    host_.pump();
-    outputs.stage(1, QByteArrayView(copy).sliced(qMin<qsizetype>(3, copy.size())));
-    copy = QByteArray();
-    host_.stepOperation();
-    host_.pump();
+    const QString intermediates[] = {dir + sectionsIntermediate, dir + forumsIntermediate};
+    for (int i = 0; i < 2; ++i) {
+        // The signature stays behind: the outputs never have one.
+        outputs.stageCopy(i, intermediates[i], 3);
+        // One step for the file read, one for the file written.
+        host_.stepOperation();
+        host_.pump();
+        host_.stepOperation();
+        host_.pump();
+    }
     outputs.commit();
 
     host_.stepOverall();
-    LineFile::quietDelete(dir + sectionsIntermediate);
-    LineFile::quietDelete(dir + forumsIntermediate);
+    LineFile::quietDelete(intermediates[0]);
+    LineFile::quietDelete(intermediates[1]);
     host_.setOperationPosition(0);
     host_.pump();
 }

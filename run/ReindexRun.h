@@ -1,9 +1,11 @@
 #pragma once
 
+#include "SectionNumbers.h"
+
 #include <QString>
 
 namespace db {
-class Session;
+class Tables;
 }
 
 namespace run {
@@ -19,11 +21,12 @@ class ReindexRun
 public:
     enum class Outcome { Completed, SectionsMissing, ForumsMissing };
 
-    ReindexRun(RunHost &host, db::Session &session);
+    ReindexRun(RunHost &host, db::Tables &tables);
 
     // Runs to the end, pumping the host as it goes. A missing input file is
     // reported to the host and changes nothing; every other failure is thrown
-    // (run::RunError or db::DbError) with what was done so far left in place.
+    // (run::RunError or db::DbError) with what was done so far left in the
+    // tables and on the disk, and the previous outputs as they were.
     Outcome run();
 
     // Both lists are read in this code page instead of UTF-8 (none: UTF-8).
@@ -36,6 +39,7 @@ public:
     static QString completedText();
 
 private:
+    void work();
     // The overall bar one on, the operation bar back to 0.
     void endPhase();
     void importSections(const QString &path);
@@ -45,8 +49,9 @@ private:
     void finalCopy();
 
     RunHost &host_;
-    db::Session &session_;
+    db::Tables &tables_;
     const CodePage *codePage_ = nullptr;
+    SectionNumbers numbers_;
 };
 
 } // namespace run

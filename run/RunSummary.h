@@ -3,7 +3,7 @@
 #include <QStringList>
 
 namespace db {
-class Session;
+class Tables;
 }
 
 namespace run {
@@ -14,8 +14,8 @@ namespace run {
 class RunSummary
 {
 public:
-    // Reads the counts through the session's qTemp. Throws db::DbError.
-    static RunSummary read(db::Session &session);
+    // Throws db::DbError.
+    static RunSummary read(db::Tables &tables);
 
     qint64 sections = 0;
     qint64 forums = 0;

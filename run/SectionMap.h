@@ -3,7 +3,7 @@
 #include <QByteArray>
 
 namespace db {
-class Session;
+class Tables;
 }
 
 namespace run {
@@ -15,8 +15,8 @@ namespace run {
 class SectionMap
 {
 public:
-    // Reads the sections through the session's qTemp. Throws db::DbError.
-    static QByteArray read(db::Session &session);
+    // Throws db::DbError.
+    static QByteArray read(db::Tables &tables);
 };
 
 } // namespace run

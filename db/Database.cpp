@@ -1,0 +1,84 @@
+#include "Database.h"
+
+#include "DbError.h"
+#include "EngineText.h"
+
+#include <sqlite3.h>
+
+namespace db {
+
+namespace {
+
+// Steps of the engine between two ticks: a few milliseconds of its work.
+constexpr int progressSteps = 100000;
+
+} // namespace
+
+Database::Database(const QString &path) : path_(path)
+{
+    // One thread uses a connection at a time; the engine's own locking and
+    // memory statistics would only cost time on every statement.
+    static const bool configured = [] {
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return true;
+    }();
+    Q_UNUSED(configured);
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    if (rc != SQLITE_OK) {
+        const QString text = db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw DbError(trimEngineText(text), rc);
+    }
+    sqlite3_extended_result_codes(db_, 1);
+}
+
+Database::~Database()
+{
+    sqlite3_close_v2(db_);
+}
+
+void Database::close()
+{
+    if (!db_)
+        return;
+    const int rc = sqlite3_close(db_);
+    if (rc != SQLITE_OK)
+        fail(rc);
+    db_ = nullptr;
+}
+
+void Database::exec(const char *sql)
+{
+    check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
+}
+
+void Database::setProgressHandler(std::function<void()> tick)
+{
+    tick_ = std::move(tick);
+    sqlite3_progress_handler(db_, tick_ ? progressSteps : 0, tick_ ? &Database::onProgress : nullptr, this);
+}
+
+int Database::onProgress(void *self)
+{
+    static_cast<Database *>(self)->tick_();
+    return 0;
+}
+
+void Database::fail(int rc) const
+{
+    // The connection's message belongs to its last call; a code of another
+    // call (a step's, after a reset) has only the engine's generic text.
+    const int last = sqlite3_extended_errcode(db_);
+    const QString text = last == rc ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString::fromUtf8(sqlite3_errstr(rc));
+    throw DbError(trimEngineText(text), rc);
+}
+
+void Database::check(int rc) const
+{
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+        fail(rc);
+}
+
+} // namespace db

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+struct sqlite3;
+
+namespace db {
+
+// Owns one connection to an existing database file. Every failure of the
+// engine is raised as DbError with the engine's own description.
+class Database
+{
+public:
+    // Opens the file for reading and writing; never creates one.
+    explicit Database(const QString &path);
+    ~Database();
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    sqlite3 *handle() const noexcept { return db_; }
+    const QString &path() const noexcept { return path_; }
+
+    // Closes the connection; a failure to close is raised. Every statement
+    // must have been let go.
+    void close();
+
+    // Runs statements that take no values and return no rows.
+    void exec(const char *sql);
+
+    // Calls `tick` every so many steps of the engine's work while a statement
+    // runs, so that a long one leaves room for the window; none to stop.
+    void setProgressHandler(std::function<void()> tick);
+
+    // The engine's failure for a result code, with its description.
+    [[noreturn]] void fail(int rc) const;
+    // Raises the engine's failure unless `rc` is one of the good ones.
+    void check(int rc) const;
+
+private:
+    static int onProgress(void *self);
+
+    QString path_;
+    sqlite3 *db_ = nullptr;
+    std::function<void()> tick_;
+};
+
+} // namespace db

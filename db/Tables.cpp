@@ -1,0 +1,157 @@
+#include "Tables.h"
+
+#include "DbError.h"
+
+namespace db {
+
+namespace {
+
+Database &opened(Database &db)
+{
+    // Both tables with the columns the run uses, or the open fails; this also
+    // refuses a file that is no database of this engine.
+    Statement(db, "SELECT id, old_id, str_value FROM Razdel_table LIMIT 0");
+    Statement(db, "SELECT id, old_id, podrazdel_id, new_id, str_value FROM Forum_table LIMIT 0");
+    // A commit is on the disk before the run goes on to replace the outputs.
+    // The cache holds what a run revisits (the rightmost pages of each
+    // table, the section numbers); a run otherwise streams.
+    db.exec("PRAGMA journal_mode=WAL;"
+            "PRAGMA synchronous=FULL;"
+            "PRAGMA cache_size=-16384;"
+            "PRAGMA journal_size_limit=67108864;");
+    return db;
+}
+
+constexpr std::size_t batch = 64;
+
+QByteArray forumInsert(std::size_t rows)
+{
+    QByteArray sql = "INSERT INTO Forum_table(old_id, podrazdel_id, new_id, str_value) VALUES";
+    for (std::size_t i = 0; i < rows; ++i)
+        sql += i ? ",(?,?,?,?)" : "(?,?,?,?)";
+    return sql;
+}
+
+} // namespace
+
+Tables::Tables(const QString &programDirectory)
+    : db_(programDirectory + QStringLiteral("Database.mdb")),
+      insertSection_(opened(db_), "INSERT INTO Razdel_table(id, old_id, str_value) VALUES(?1, ?2, ?3)"),
+      insertForum_(db_, forumInsert(1).constData()),
+      insertForums_(db_, forumInsert(batch).constData())
+{
+    pending_.reserve(batch);
+}
+
+void Tables::close()
+{
+    insertSection_.finalize();
+    insertForum_.finalize();
+    insertForums_.finalize();
+    db_.close();
+}
+
+void Tables::empty()
+{
+    pending_.clear();
+    titles_.clear();
+    db_.exec("DELETE FROM Razdel_table; DELETE FROM Forum_table;");
+}
+
+void Tables::addSection(qint64 number, const Number &oldId, QByteArrayView title)
+{
+    insertSection_.bind(1, number);
+    insertSection_.bind(2, oldId);
+    insertSection_.bindText(3, title);
+    insertSection_.run();
+}
+
+void Tables::addForum(const Number &oldId, const Number &sectionId, qint64 number, QByteArrayView title)
+{
+    titles_.append(title);
+    pending_.push_back({oldId, sectionId, number, titles_.size()});
+    if (pending_.size() == batch)
+        flush();
+}
+
+void Tables::insertForums(Statement &statement, std::size_t from, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        const Forum &forum = pending_[from + i];
+        const qsizetype start = from + i == 0 ? 0 : pending_[from + i - 1].titleEnd;
+        const int at = int(i) * 4;
+        statement.bind(at + 1, forum.oldId);
+        statement.bind(at + 2, forum.sectionId);
+        statement.bind(at + 3, forum.number);
+        statement.bindText(at + 4, QByteArrayView(titles_).sliced(start, forum.titleEnd - start));
+    }
+    statement.run();
+}
+
+void Tables::flush()
+{
+    if (pending_.empty())
+        return;
+    struct Clear
+    {
+        Tables &t;
+        ~Clear()
+        {
+            t.pending_.clear();
+            t.titles_.clear();
+        }
+    } clear{*this};
+    if (pending_.size() == batch) {
+        try {
+            insertForums(insertForums_, 0, batch);
+            return;
+        } catch (const DbError &) {
+            // None of the batch went in: one by one, the forums before the
+            // one refused go in, and its failure is raised.
+        }
+    }
+    for (std::size_t i = 0; i < pending_.size(); ++i)
+        insertForums(insertForum_, i, 1);
+}
+
+Tables::Sections::Sections(Database &db) : statement_(db, "SELECT old_id, str_value FROM Razdel_table ORDER BY id") {}
+
+Tables::Forums::Forums(Database &db)
+    : statement_(db, "SELECT old_id, new_id, str_value FROM Forum_table ORDER BY id")
+{
+}
+
+qint64 Tables::single(const char *sql)
+{
+    flush();
+    Statement statement(db_, sql);
+    return statement.step() ? statement.integer(0) : 0;
+}
+
+qint64 Tables::sectionCount()
+{
+    return single("SELECT count(*) FROM Razdel_table");
+}
+
+qint64 Tables::forumCount()
+{
+    return single("SELECT count(*) FROM Forum_table");
+}
+
+qint64 Tables::forumsWithoutSection()
+{
+    // Numbers start at 1, so 0 is left only where no section matched.
+    return single("SELECT count(*) FROM Forum_table WHERE new_id = 0");
+}
+
+std::vector<qint64> Tables::repeatedSectionIds()
+{
+    flush();
+    Statement statement(db_, "SELECT old_id FROM Razdel_table GROUP BY old_id HAVING count(*) > 1 ORDER BY min(id)");
+    std::vector<qint64> out;
+    while (statement.step())
+        out.push_back(statement.integer(0));
+    return out;
+}
+
+} // namespace db

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QFile>
+#include <QString>
+
+namespace run {
+
+class CodePage;
+
+// The lines of a list file, read through a buffer of a fixed size: CR LF, a
+// lone CR and a lone LF each end one line, and a break at the very end adds
+// none. A line longer than the buffer grows it for as long as that line
+// needs. In UTF-8 (no code page) a leading EF BB BF is skipped; with a code
+// page every byte is that code page's and each line comes out as UTF-8.
+class LineReader
+{
+public:
+    static constexpr qsizetype defaultBufferSize = 1 << 20;
+
+    // Opens the file; one that cannot be opened is the open failure.
+    explicit LineReader(const QString &path, const CodePage *codePage = nullptr,
+                        qsizetype bufferSize = defaultBufferSize);
+
+    // The next line, valid until the next call, or false at the end. With
+    // `nulEnds` the first NUL byte ends the text, as the run reads it: the
+    // bytes of its line before it are the last line.
+    bool next(QByteArrayView &line, bool nulEnds = true);
+    // The same with the line's bytes as they stand in the file, and the
+    // UTF-8 of such bytes (valid until the next call).
+    bool nextRaw(QByteArrayView &line, bool nulEnds = true);
+    QByteArrayView decoded(QByteArrayView raw);
+    const CodePage *codePage() const noexcept { return codePage_; }
+    // 1-based number of the line last given.
+    qsizetype lineNumber() const noexcept { return lineNumber_; }
+    // Back to the first line.
+    void rewind();
+
+    // The checking pass of the run: reads the whole file and refuses it,
+    // naming the line, when a byte is not well-formed UTF-8 (or one the code
+    // page leaves undefined), whether before or after a NUL. Returns the
+    // number of lines the run will take, and leaves the reader at the first.
+    qsizetype check();
+
+    const QString &path() const noexcept { return path_; }
+
+private:
+    bool fill();
+    qint64 readMore();
+    bool split(QByteArrayView &line, bool nulEnds);
+
+    QString path_;
+    const CodePage *codePage_;
+    QFile file_;
+    QByteArray buffer_;
+    qsizetype from_ = 0; // the unread bytes are [from_, to_)
+    qsizetype to_ = 0;
+    bool atEnd_ = false;
+    bool skipLf_ = false; // a CR ended the buffer: an LF first in the next one belongs to it
+    bool stopped_ = false;
+    bool started_ = false;
+    qsizetype lineNumber_ = 0;
+    QByteArray decoded_;
+};
+
+} // namespace run
