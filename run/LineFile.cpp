@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <cstring>
 
@@ -68,6 +69,12 @@ LineFile::Split LineFile::splitField(QByteArrayView line)
         return {QByteArrayView(), line};
     const qsizetype p = static_cast<const char *>(bar) - line.data();
     return {line.first(p), line.sliced(p + 1)};
+}
+
+QString LineFile::text(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
 }
 
 void LineFile::quietDelete(const QString &path)

@@ -23,6 +23,10 @@ public:
 
     static Split splitField(QByteArrayView line);
 
+    // The text of a line's UTF-8, for messages. A U+FEFF at its start is kept:
+    // it is part of what the line says, unlike in the toolkit's own conversion.
+    static QString text(QByteArrayView utf8);
+
     static void quietDelete(const QString &path);
 
     // The path made absolute against the current directory, for messages.

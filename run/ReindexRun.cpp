@@ -32,7 +32,7 @@ db::Number requireIdentifier(QByteArrayView field, const LineReader &list, const
     throw RunError(QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" не является целым числом")
                        .arg(LineFile::fullPath(list.path()))
                        .arg(list.lineNumber())
-                       .arg(what, QString::fromUtf8(field)));
+                       .arg(what, LineFile::text(field)));
 }
 
 // Ticks the host while the engine works on a long statement.

@@ -1,8 +1,9 @@
 #include "ProgramDir.h"
 #include "RecordingHost.h"
+#include "TableRows.h"
 
 #include <db/DbError.h>
-#include <db/Session.h>
+#include <db/Tables.h>
 #include <run/OutputPair.h>
 #include <run/ReindexRun.h>
 #include <run/RunError.h>
@@ -50,21 +51,21 @@ private slots:
     void recoversAPairLeftMidway_data();
     void recoversAPairLeftMidway();
     void replacedOutputKeepsItsPermissions();
+    void aSecondRunInTheFolderFailsAtOnce();
 
 private:
     QStringList rows(const char *table, const char *columns);
     QString runExpectingFailure();
 
     std::unique_ptr<ProgramDir> dir_;
-    std::unique_ptr<db::Session> session_;
+    std::unique_ptr<db::Tables> tables_;
     RecordingHost host_;
 };
 
 void tst_Run::init()
 {
     dir_ = std::make_unique<ProgramDir>();
-    session_ = std::make_unique<db::Session>();
-    session_->open(dir_->dir());
+    tables_ = std::make_unique<db::Tables>(dir_->dir());
     host_ = RecordingHost();
     host_.directory = dir_->dir();
     host_.sections = dir_->path("sections.txt");
@@ -73,30 +74,19 @@ void tst_Run::init()
 
 void tst_Run::cleanup()
 {
-    session_.reset();
+    tables_.reset();
     dir_.reset();
 }
 
 QStringList tst_Run::rows(const char *table, const char *columns)
 {
-    db::Query &q = session_->qTempEx;
-    q.setSql(QStringLiteral("SELECT * FROM %1 ORDER BY id").arg(QLatin1String(table)));
-    q.open();
-    QStringList out;
-    const QStringList names = QString::fromLatin1(columns).split(u',');
-    for (q.first(); !q.eof(); q.next()) {
-        QStringList values;
-        for (const QString &n : names)
-            values << q.fieldAsString(n);
-        out << values.join(u'|');
-    }
-    return out;
+    return tableRows(dir_->path("Database.mdb"), table, columns);
 }
 
 QString tst_Run::runExpectingFailure()
 {
     try {
-        ReindexRun(host_, *session_).run();
+        ReindexRun(host_, *tables_).run();
     } catch (const run::RunError &e) {
         return e.message();
     } catch (const db::DbError &e) {
@@ -109,7 +99,7 @@ void tst_Run::renumbersTheWorkedExample()
 {
     dir_->write("sections.txt", sectionsExample);
     dir_->write("forums.txt", forumsExample);
-    QCOMPARE(ReindexRun(host_, *session_).run(), ReindexRun::Outcome::Completed);
+    QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
     QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
     QCOMPARE(dir_->read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
     QCOMPARE(rows("Razdel_table", "old_id,str_value"), (QStringList{"10|News", "20|Help"}));
@@ -126,15 +116,15 @@ void tst_Run::reportsProgressAndPumpsWhereTheStepsSay()
 {
     dir_->write("sections.txt", sectionsExample);
     dir_->write("forums.txt", forumsExample);
-    ReindexRun(host_, *session_).run();
+    ReindexRun(host_, *tables_).run();
     const QStringList expected = {
         "enable 0", "pos 0", "overall 0", "busy 1",
         // section import
         "max 2", "step", "pump", "step", "pump", "overall+", "pos 0", "pump",
         // forum import
         "max 2", "step", "pump", "step", "pump", "overall+", "pos 0", "pump",
-        // renumbering: section 10 has no forum, section 20 one
-        "max 2", "step", "pump", "pump", "step", "pump", "overall+", "pos 0", "pump",
+        // renumbering: the forums were stamped as they went in, so a step per section
+        "max 2", "step", "pump", "step", "pump", "overall+", "pos 0", "pump",
         // forum export
         "max 2", "step", "pump", "step", "pump", "overall+", "pos 0", "pump", "max 4", "pump",
         // final copy
@@ -153,7 +143,7 @@ void tst_Run::readsEachFileNameWhenItIsUsed()
         if (pump == 0)
             host_.forums = dir_->path("other.txt");
     };
-    ReindexRun(host_, *session_).run();
+    ReindexRun(host_, *tables_).run();
     QCOMPARE(dir_->read("forum.txt"), QByteArray("8|1|Swapped\r\n"));
 }
 
@@ -193,7 +183,7 @@ void tst_Run::edgeCases()
     QFETCH(QByteArray, forumsOut);
     dir_->write("sections.txt", sections);
     dir_->write("forums.txt", forums);
-    QCOMPARE(ReindexRun(host_, *session_).run(), ReindexRun::Outcome::Completed);
+    QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
     QCOMPARE(dir_->read("fr_fr.txt"), sectionsOut);
     QCOMPARE(dir_->read("forum.txt"), forumsOut);
     QCOMPARE(host_.overallPosition, 0);
@@ -221,7 +211,7 @@ void tst_Run::missingInputChangesNothing()
     QFETCH(QString, message);
     dir_->write("sections.txt", sectionsExample);
     dir_->write("forums.txt", forumsExample);
-    ReindexRun(host_, *session_).run(); // a previous run's rows and outputs
+    ReindexRun(host_, *tables_).run(); // a previous run's rows and outputs
     QVERIFY(QDir(dir_->dir()).mkdir("folder"));
     const QStringList tables = rows("Forum_table", "old_id,new_id");
     const QByteArray outputs = dir_->read("fr_fr.txt") + dir_->read("forum.txt");
@@ -230,7 +220,7 @@ void tst_Run::missingInputChangesNothing()
     host.directory = dir_->dir();
     host.sections = sectionsName.isEmpty() ? sectionsName : dir_->path(sectionsName);
     host.forums = forumsName.isEmpty() ? forumsName : dir_->path(forumsName);
-    const auto outcome = ReindexRun(host, *session_).run();
+    const auto outcome = ReindexRun(host, *tables_).run();
     QVERIFY(outcome != ReindexRun::Outcome::Completed);
     QCOMPARE(host.events, QStringList{QStringLiteral(u"message %1 | Внимание! | warning").arg(message)});
     QCOMPARE(rows("Forum_table", "old_id,new_id"), tables);
@@ -244,31 +234,54 @@ void tst_Run::failureLeavesOutputsWhole_data()
     QTest::addColumn<QString>("message"); // %1 is the full path of the input named in it
     QTest::addColumn<QString>("input");
     QTest::addColumn<QStringList>("sectionRows");
-    QTest::addColumn<int>("forumRows");
+    QTest::addColumn<QStringList>("forumRows"); // old_id|new_id: the forums before the failing line, stamped
 
     QTest::newRow("a value list smuggled into a section line")
         << QByteArray("1|a\r\n2,'x'),(3|B\r\n") << forumsExample
         << QStringLiteral(u"Файл \"%1\", строка 2: идентификатор \"2,'x'),(3\" не является целым числом")
-        << "sections.txt" << QStringList{"1|a"} << 0;
+        << "sections.txt" << QStringList{"1|a"} << QStringList();
     QTest::newRow("an empty line in the sections") << QByteArray("1|a\r\n2|b\r\n\r\n3|c\r\n") << forumsExample
         << QStringLiteral(u"Файл \"%1\", строка 3: идентификатор \"\" не является целым числом")
-        << "sections.txt" << QStringList{"1|a", "2|b"} << 0;
+        << "sections.txt" << QStringList{"1|a", "2|b"} << QStringList();
     QTest::newRow("a forum line with one separator") << QByteArray("1|a\r\n") << QByteArray("5|1|ok\r\n6|only\r\n")
         << QStringLiteral(u"Файл \"%1\", строка 2: идентификатор раздела \"\" не является целым числом")
-        << "forums.txt" << QStringList{"1|a"} << 1;
+        << "forums.txt" << QStringList{"1|a"} << QStringList{"5|1"};
     QTest::newRow("a statement in a forum's section field")
         << QByteArray("1|a\r\n") << QByteArray("5|1);DELETE FROM Razdel_table;--|x\r\n")
         << QStringLiteral(u"Файл \"%1\", строка 1: идентификатор раздела \"1);DELETE FROM Razdel_table;--\" не является целым числом")
-        << "forums.txt" << QStringList{"1|a"} << 0;
+        << "forums.txt" << QStringList{"1|a"} << QStringList();
     QTest::newRow("sections not UTF-8") << QByteArray("1|\xCD\xEE\xE2\xEE\xF1\xF2\xE8\r\n") << forumsExample
         << QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке 1")
-        << "sections.txt" << QStringList() << 0;
+        << "sections.txt" << QStringList() << QStringList();
     QTest::newRow("forums in UTF-16") << sectionsExample << QByteArray("\xFF\xFE" "5\0|\0", 6)
         << QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке 1")
-        << "forums.txt" << QStringList{"10|News", "20|Help"} << 0;
+        << "forums.txt" << QStringList{"10|News", "20|Help"} << QStringList();
+    QTest::newRow("a second signature is part of the identifier")
+        << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF" "1|a\r\n") << forumsExample
+        << QStringLiteral(u"Файл \"%1\", строка 1: идентификатор \"\uFEFF1\" не является целым числом")
+        << "sections.txt" << QStringList() << QStringList();
     QTest::newRow("an identifier beyond 32 bits") << QByteArray("1|a\r\n2|b\r\n4294967296|c\r\n") << forumsExample
         << QStringLiteral("CHECK constraint failed: old_id BETWEEN -2147483648 AND 2147483647")
-        << "" << QStringList{"1|a", "2|b"} << 0;
+        << "" << QStringList{"1|a", "2|b"} << QStringList();
+    QTest::newRow("bad UTF-8 after good lines: none of them goes in")
+        << sectionsExample << QByteArray("5|10|a\r\n6|20|b\r\n7|x|c\r\n8|10|\xC0\xAF\r\n")
+        << QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке 4")
+        << "forums.txt" << QStringList{"10|News", "20|Help"} << QStringList();
+
+    // Forums go in several to a statement: one that the table refuses leaves
+    // exactly those before it, whichever comes first, the refusal by the
+    // table or a line the run refuses itself.
+    QByteArray many;
+    QStringList before;
+    for (int i = 1; i <= 150; ++i) {
+        many += QByteArray::number(i) + (i == 100 ? "|99999999999|x\r\n" : i == 120 ? "|y|x\r\n" : "|20|x\r\n");
+        if (i < 100)
+            before << QStringLiteral("%1|2").arg(i);
+    }
+    QTest::newRow("the hundredth forum refused by the table, a bad line after it")
+        << sectionsExample << many
+        << QStringLiteral("CHECK constraint failed: podrazdel_id BETWEEN -2147483648 AND 2147483647") << ""
+        << QStringList{"10|News", "20|Help"} << before;
 }
 
 // Whatever fails, the previous fr_fr.txt and forum.txt stay byte for byte,
@@ -281,7 +294,7 @@ void tst_Run::failureLeavesOutputsWhole()
     QFETCH(QString, message);
     QFETCH(QString, input);
     QFETCH(QStringList, sectionRows);
-    QFETCH(int, forumRows);
+    QFETCH(QStringList, forumRows);
     dir_->write("sections.txt", sections);
     dir_->write("forums.txt", forums);
     dir_->write("fr_fr.txt", oldSections);
@@ -291,7 +304,7 @@ void tst_Run::failureLeavesOutputsWhole()
     QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
     QCOMPARE(dir_->read("forum.txt"), oldForums);
     QCOMPARE(rows("Razdel_table", "old_id,str_value"), sectionRows);
-    QCOMPARE(rows("Forum_table", "old_id").size(), forumRows);
+    QCOMPARE(rows("Forum_table", "old_id,new_id"), forumRows);
     QVERIFY(!host_.events.contains(QStringLiteral("enable 1")));
     for (const QString &e : dir_->entries())
         QVERIFY2(!e.endsWith(QLatin1String(".tmp")), qPrintable(e));
@@ -342,7 +355,7 @@ void tst_Run::replacesTheVeryFileThatWasRead()
     dir_->write("forum.txt", forumsExample);
     host_.sections = dir_->path("fr_fr.txt");
     host_.forums = dir_->path("forum.txt");
-    ReindexRun(host_, *session_).run();
+    ReindexRun(host_, *tables_).run();
     QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
     QCOMPARE(dir_->read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
 }
@@ -425,9 +438,49 @@ void tst_Run::replacedOutputKeepsItsPermissions()
     dir_->write("fr_fr.txt", oldSections);
     const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
     QVERIFY(QFile::setPermissions(dir_->path("fr_fr.txt"), mode));
-    ReindexRun(host_, *session_).run();
+    ReindexRun(host_, *tables_).run();
     QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
     QCOMPARE(QFile::permissions(dir_->path("fr_fr.txt")) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), mode);
+}
+
+// Runs of one folder share its tables, intermediates and outputs: while one
+// runs, another (here from within its pump, as a second window would) is
+// refused before it changes anything, and the first completes as if alone.
+void tst_Run::aSecondRunInTheFolderFailsAtOnce()
+{
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    dir_->write("other.txt", "7|a\r\n");
+    QString secondFailure;
+    RecordingHost second;
+    host_.onPump = [&](int pump) {
+        if (pump != 3)
+            return;
+        second.directory = dir_->dir();
+        second.sections = dir_->path("other.txt");
+        second.forums = dir_->path("other.txt");
+        try {
+            db::Tables tables(dir_->dir());
+            ReindexRun(second, tables).run();
+            secondFailure = QStringLiteral("<completed>");
+        } catch (const db::DbError &e) {
+            secondFailure = e.message();
+        }
+    };
+    QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
+    QCOMPARE(secondFailure, QStringLiteral("database is locked"));
+    QVERIFY(second.events.isEmpty());
+    QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
+    QCOMPARE(dir_->read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
+    QCOMPARE(rows("Razdel_table", "old_id"), (QStringList{"10", "20"}));
+
+    // Once the first has returned, the folder is free again.
+    host_ = RecordingHost();
+    host_.directory = dir_->dir();
+    host_.sections = dir_->path("other.txt");
+    host_.forums = dir_->path("forums.txt");
+    QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
+    QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|a\r\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_Run)

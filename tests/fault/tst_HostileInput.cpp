@@ -5,7 +5,7 @@
 #include "RecordingHost.h"
 
 #include <db/DbError.h>
-#include <db/Session.h>
+#include <db/Tables.h>
 #include <run/ReindexRun.h>
 #include <run/RunError.h>
 
@@ -194,8 +194,7 @@ void tst_HostileInput::hostileLines()
     dir.write("forums.txt", forums);
     dir.write("fr_fr.txt", oldSections);
     dir.write("forum.txt", oldForums);
-    db::Session session;
-    session.open(dir.dir());
+    db::Tables tables(dir.dir());
     RecordingHost host;
     host.directory = dir.dir();
     host.sections = dir.path("sections.txt");
@@ -203,7 +202,7 @@ void tst_HostileInput::hostileLines()
 
     QString failure;
     try {
-        QCOMPARE(ReindexRun(host, session).run(), ReindexRun::Outcome::Completed);
+        QCOMPARE(ReindexRun(host, tables).run(), ReindexRun::Outcome::Completed);
     } catch (const run::RunError &e) {
         failure = e.message();
     } catch (const db::DbError &e) {
