@@ -113,7 +113,7 @@ void tst_AppRules::applicationErrorBoxText()
 void tst_AppRules::failureKind()
 {
     QCOMPARE(failureKindName(run::RunError(QStringLiteral("x"))), QStringLiteral("RunError"));
-    QCOMPARE(failureKindName(db::DbError(db::DbError::Kind::Engine, QStringLiteral("x"))), QStringLiteral("DbError"));
+    QCOMPARE(failureKindName(db::DbError(QStringLiteral("x"))), QStringLiteral("DbError"));
     QCOMPARE(failureKindName(std::runtime_error("x")), QStringLiteral("runtime_error"));
 }
 
@@ -150,7 +150,7 @@ void tst_AppRules::reportText()
 void tst_AppRules::reportBox()
 {
     ModalBoxCatcher catcher;
-    ErrorReport::show(db::DbError(db::DbError::Kind::Engine, QStringLiteral("no such table: Razdel_table")));
+    ErrorReport::show(db::DbError(QStringLiteral("no such table: Razdel_table")));
     QCOMPARE(catcher.boxes().size(), size_t(1));
     const auto &box = catcher.boxes().front();
     QCOMPARE(box.text, QStringLiteral("no such table: Razdel_table."));

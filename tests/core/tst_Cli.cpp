@@ -12,6 +12,7 @@ private slots:
     void answers_data();
     void answers();
     void usesItsOwnFolderWhateverTheCurrentDirectory();
+    void twoRunsStartedTogetherInOneFolder();
 };
 
 void tst_Cli::answers_data()
@@ -89,6 +90,44 @@ void tst_Cli::usesItsOwnFolderWhateverTheCurrentDirectory()
     QCOMPARE(dir.read("fr_fr.txt"), QByteArray("1|a\r\n"));
     QCOMPARE(dir.read("forum.txt"), QByteArray("7|1|b\r\n"));
     QVERIFY(!QFile::exists(elsewhere.filePath("fr_fr.txt")));
+}
+
+// Two runs started at once in one folder: one has it to itself and completes,
+// the other is refused at once and changes nothing, whichever gets in first.
+void tst_Cli::twoRunsStartedTogetherInOneFolder()
+{
+    ProgramDir dir;
+    QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/reindex-cli"), dir.path("reindex-cli")));
+    // Long enough a run that the other starts while it goes on.
+    QByteArray sections, forums;
+    for (int i = 1; i <= 1000; ++i)
+        sections += QByteArray::number(i) + "|section " + QByteArray::number(i) + "\r\n";
+    for (int i = 1; i <= 300000; ++i)
+        forums += QByteArray::number(i) + '|' + QByteArray::number(i % 1000 + 1) + "|forum\r\n";
+    dir.write("s.txt", sections);
+    dir.write("f.txt", forums);
+    dir.write("one-s.txt", "7|a\r\n");
+    dir.write("one-f.txt", "8|7|b\r\n");
+
+    QProcess big, small;
+    big.start(dir.path("reindex-cli"), {dir.path("s.txt"), dir.path("f.txt")});
+    small.start(dir.path("reindex-cli"), {dir.path("one-s.txt"), dir.path("one-f.txt")});
+    QVERIFY(big.waitForFinished(120000));
+    QVERIFY(small.waitForFinished(120000));
+    const bool bigCompleted = big.exitCode() == 0;
+    QProcess &refused = bigCompleted ? small : big;
+    QCOMPARE(big.exitCode() + small.exitCode(), 1);
+    QCOMPARE(QString::fromUtf8(refused.readAllStandardError()), QStringLiteral("database is locked.\n"));
+    QCOMPARE(QString::fromUtf8(refused.readAllStandardOutput()), QString());
+    if (bigCompleted) {
+        QCOMPARE(dir.read("fr_fr.txt"), sections); // each section's number is its identifier here
+        QVERIFY(dir.read("forum.txt").startsWith("1|2|forum\r\n2|3|forum\r\n"));
+        QCOMPARE(dir.read("forum.txt").count('\n'), 300000);
+    } else {
+        QCOMPARE(dir.read("fr_fr.txt"), QByteArray("1|a\r\n"));
+        QCOMPARE(dir.read("forum.txt"), QByteArray("8|1|b\r\n"));
+    }
+    QVERIFY(!dir.has("1.txt") && !dir.has("2.txt"));
 }
 
 QTEST_GUILESS_MAIN(tst_Cli)
