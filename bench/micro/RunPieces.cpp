@@ -1,11 +1,11 @@
-// The run's side of a line: the UTF-8 check and line split of a whole file,
-// a line's text, its "|" fields and the identifier check.
+// The run's side of a line: the UTF-8 check, reading a list file line by
+// line, a line's "|" fields and its identifiers.
 
 #include "SampleLines.h"
 
 #include <run/Identifier.h>
 #include <run/LineFile.h>
-#include <run/LineList.h>
+#include <run/LineReader.h>
 #include <run/Utf8Check.h>
 
 #include <benchmark/benchmark.h>
@@ -13,6 +13,7 @@
 namespace {
 
 using micro::sampleLines;
+using micro::scratchProgramDirectory;
 
 void firstIllFormedUtf8(benchmark::State &state)
 {
@@ -37,82 +38,39 @@ void firstIllFormedUtf8Ascii(benchmark::State &state)
 }
 BENCHMARK(firstIllFormedUtf8Ascii);
 
-void assignUtf8(benchmark::State &state)
+// A forum list as the run reads it: the checking pass, then every line.
+void readForumList(benchmark::State &state)
 {
-    const QByteArray &file = sampleLines().sectionsFile;
-    run::LineList lines;
+    const QString path = scratchProgramDirectory() + QStringLiteral("forums.txt");
+    qsizetype lines = 0;
     for (auto _ : state) {
-        lines.assignUtf8(file, 3); // past the signature
-        benchmark::DoNotOptimize(lines.count());
+        run::LineReader reader(path);
+        lines = reader.check();
+        QByteArrayView line;
+        while (reader.next(line))
+            benchmark::DoNotOptimize(line.data());
     }
-    state.SetBytesProcessed(state.iterations() * file.size());
-    state.SetItemsProcessed(state.iterations() * lines.count());
+    state.SetBytesProcessed(state.iterations() * sampleLines().forumsFile.size());
+    state.SetItemsProcessed(state.iterations() * lines);
 }
-BENCHMARK(assignUtf8);
+BENCHMARK(readForumList);
 
-void assignUtf8Forums(benchmark::State &state)
-{
-    const QByteArray &file = sampleLines().forumsFile;
-    run::LineList lines;
-    for (auto _ : state) {
-        lines.assignUtf8(file);
-        benchmark::DoNotOptimize(lines.count());
-    }
-    state.SetBytesProcessed(state.iterations() * file.size());
-    state.SetItemsProcessed(state.iterations() * lines.count());
-}
-BENCHMARK(assignUtf8Forums);
-
-// A line back as text, as the import loops take it.
-void lineText(benchmark::State &state)
-{
-    run::LineList lines;
-    lines.assignUtf8(sampleLines().forumsFile);
-    const qsizetype count = lines.count();
-    qsizetype i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(lines.line(i));
-        if (++i == count)
-            i = 0;
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(lineText);
-
-// Both splits of a forum line.
-void splitField(benchmark::State &state)
+// Both splits of a forum line and both identifiers.
+void splitAndIdentifiers(benchmark::State &state)
 {
     const auto &forums = sampleLines().forums;
     std::size_t i = 0;
     for (auto _ : state) {
         const run::LineFile::Split first = run::LineFile::splitField(forums[i]);
         const run::LineFile::Split second = run::LineFile::splitField(first.rest);
-        benchmark::DoNotOptimize(first.field.data());
+        benchmark::DoNotOptimize(run::identifierValue(first.field));
+        benchmark::DoNotOptimize(run::identifierValue(second.field));
         benchmark::DoNotOptimize(second.rest.size());
         if (++i == forums.size())
             i = 0;
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(splitField);
-
-// Both identifiers of a forum line.
-void isPlainInteger(benchmark::State &state)
-{
-    std::vector<std::pair<QStringView, QStringView>> fields;
-    for (const QString &line : sampleLines().forums) {
-        const run::LineFile::Split first = run::LineFile::splitField(line);
-        fields.emplace_back(first.field, run::LineFile::splitField(first.rest).field);
-    }
-    std::size_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(run::isPlainInteger(fields[i].first));
-        benchmark::DoNotOptimize(run::isPlainInteger(fields[i].second));
-        if (++i == fields.size())
-            i = 0;
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(isPlainInteger);
+BENCHMARK(splitAndIdentifiers);
 
 } // namespace

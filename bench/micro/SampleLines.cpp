@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace micro {
 
@@ -71,13 +72,13 @@ SampleLines make()
     s.sectionsFile = "\xEF\xBB\xBF";
     for (int i = 0; i < sectionCount; ++i) {
         const QString line = identifier(rng, 1 + std::int64_t(rng.below(400'000))) + u'|' + title(rng);
-        s.sections.push_back(line);
+        s.sections.push_back(line.toUtf8());
         s.sectionsFile += line.toUtf8() + "\r\n";
     }
     for (int i = 0; i < forumCount; ++i) {
         const QString line = identifier(rng, 1 + std::int64_t(rng.below(1'500'000))) + u'|'
             + identifier(rng, 1 + std::int64_t(rng.below(400'000))) + u'|' + title(rng);
-        s.forums.push_back(line);
+        s.forums.push_back(line.toUtf8());
         s.forumsFile += line.toUtf8() + "\r\n";
     }
     return s;
@@ -105,6 +106,14 @@ const QString &scratchProgramDirectory()
         QFile::setPermissions(dir->filePath(QStringLiteral("Database.mdb")),
                               QFile::ReadOwner | QFile::WriteOwner);
         path = dir->path() + u'/';
+        for (const auto &[name, bytes] : {std::pair{"sections.txt", sampleLines().sectionsFile},
+                                          std::pair{"forums.txt", sampleLines().forumsFile}}) {
+            QFile f(dir->filePath(QString::fromLatin1(name)));
+            if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
+                std::fprintf(stderr, "micro: cannot write %s\n", name);
+                std::exit(1);
+            }
+        }
     }
     return path;
 }

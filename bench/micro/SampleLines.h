@@ -14,14 +14,15 @@ struct SampleLines
 {
     QByteArray sectionsFile; // with a UTF-8 signature, CR LF after every line
     QByteArray forumsFile;   // CR LF after every line
-    std::vector<QString> sections; // "ID|title"
-    std::vector<QString> forums;   // "ID|section ID|title"
+    std::vector<QByteArray> sections; // "ID|title", UTF-8
+    std::vector<QByteArray> forums;   // "ID|section ID|title", UTF-8
 };
 
 const SampleLines &sampleLines();
 
 // The temporary folder holding a fresh copy of the pristine database, with
-// its trailing separator; made on first use, removed at exit.
+// its trailing separator, and the two sample lists as sections.txt and
+// forums.txt; made on first use, removed at exit.
 const QString &scratchProgramDirectory();
 
 } // namespace micro
