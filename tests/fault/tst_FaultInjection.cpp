@@ -224,9 +224,6 @@ Outcome tst_FaultInjection::runTwin(const QString &folder, const QStringList &st
     QProcess p;
     p.setWorkingDirectory(folder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Commits come only where the run asks for them, never after so many
-    // seconds, so that every run makes the very calls the traced one made.
-    env.insert(QStringLiteral("REINDEX_COMMIT_MS"), QStringLiteral("3600000"));
     if (!straceArguments.isEmpty()) {
         // LeakSanitizer cannot work under ptrace; leaks are the plain runs' business.
         const QString asan = env.value(QStringLiteral("ASAN_OPTIONS"));
