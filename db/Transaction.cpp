@@ -23,4 +23,12 @@ void Transaction::commit()
     open_ = false;
 }
 
+void Transaction::renew()
+{
+    database_.exec("COMMIT");
+    open_ = false;
+    database_.exec("BEGIN IMMEDIATE");
+    open_ = true;
+}
+
 } // namespace db

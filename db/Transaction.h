@@ -16,6 +16,8 @@ public:
     Transaction &operator=(const Transaction &) = delete;
 
     void commit();
+    // Commits what was done so far and goes on in a new transaction.
+    void renew();
 
 private:
     Database &database_;

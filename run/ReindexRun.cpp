@@ -22,6 +22,10 @@ const QString sectionsOutput = QStringLiteral("fr_fr.txt");
 const QString forumsOutput = QStringLiteral("forum.txt");
 const QString sectionsIntermediate = QStringLiteral("1.txt");
 const QString forumsIntermediate = QStringLiteral("2.txt");
+// Rows that go in between two commits: enough that a commit costs nothing
+// next to them, few enough that the engine's log and the work of merging it
+// into the database stay small, so no commit stops the window for long.
+constexpr qint64 rowsPerCommit = 1 << 17;
 
 db::Number requireIdentifier(QByteArrayView field, const LineReader &list, const QString &what, db::Tables &tables)
 {
@@ -110,6 +114,13 @@ void ReindexRun::work()
     host_.setOverallPosition(0);
     const PumpDuringStatements pumping(tables_.database(), host_);
     db::Transaction transaction(tables_.database());
+    transaction_ = &transaction;
+    uncommitted_ = 0;
+    struct Forget
+    {
+        db::Transaction *&t;
+        ~Forget() { t = nullptr; }
+    } forget{transaction_};
     try {
         tables_.empty();
         host_.setBusyCursor(true);
@@ -135,6 +146,15 @@ void ReindexRun::work()
     finalCopy();
 }
 
+void ReindexRun::rowAdded()
+{
+    if (++uncommitted_ < rowsPerCommit)
+        return;
+    tables_.flush();
+    transaction_->renew();
+    uncommitted_ = 0;
+}
+
 void ReindexRun::endPhase()
 {
     host_.stepOverall();
@@ -155,6 +175,7 @@ void ReindexRun::importSections(const QString &path)
         tables_.addSection(number, id, split.rest);
         // The table took it, so it is a whole number of 32 bits.
         numbers_.add(*asInt32(id), qint32(number));
+        rowAdded();
         host_.stepOperation();
         host_.pump();
     }
@@ -176,6 +197,7 @@ void ReindexRun::importForums(const QString &path)
         const db::Number sectionId = requireIdentifier(second.field, list, sectionWhat, tables_);
         const qint32 number = sectionId.isReal ? 0 : numbers_.numberOf(sectionId.integer);
         tables_.addForum(id, sectionId, number, second.rest);
+        rowAdded();
         host_.stepOperation();
         host_.pump();
     }

@@ -6,6 +6,7 @@
 
 namespace db {
 class Tables;
+class Transaction;
 }
 
 namespace run {
@@ -42,6 +43,8 @@ private:
     void work();
     // The overall bar one on, the operation bar back to 0.
     void endPhase();
+    // Called after each row that goes in.
+    void rowAdded();
     void importSections(const QString &path);
     void importForums(const QString &path);
     void renumber();
@@ -52,6 +55,8 @@ private:
     db::Tables &tables_;
     const CodePage *codePage_ = nullptr;
     SectionNumbers numbers_;
+    db::Transaction *transaction_ = nullptr;
+    qint64 uncommitted_ = 0;
 };
 
 } // namespace run
