@@ -282,6 +282,21 @@ void tst_Run::failureLeavesOutputsWhole_data()
         << sectionsExample << many
         << QStringLiteral("CHECK constraint failed: podrazdel_id BETWEEN -2147483648 AND 2147483647") << ""
         << QStringList{"10|News", "20|Help"} << before;
+
+    // Past the rows that one commit takes, the rows of the commits before
+    // and those since stay all the same.
+    QByteArray longer;
+    QStringList kept;
+    constexpr int failing = 140000;
+    for (int i = 1; i <= failing; ++i) {
+        longer += QByteArray::number(i) + (i == failing ? "||x\r\n" : "|10|x\r\n");
+        if (i < failing)
+            kept << QStringLiteral("%1|1").arg(i);
+    }
+    QTest::newRow("a bad line after more rows than one commit takes")
+        << sectionsExample << longer
+        << QStringLiteral(u"Файл \"%1\", строка 140000: идентификатор раздела \"\" не является целым числом")
+        << "forums.txt" << QStringList{"10|News", "20|Help"} << kept;
 }
 
 // Whatever fails, the previous fr_fr.txt and forum.txt stay byte for byte,
