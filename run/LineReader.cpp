@@ -147,11 +147,13 @@ QByteArrayView LineReader::decoded(QByteArrayView raw)
     return decoded_;
 }
 
-qsizetype LineReader::check()
+qsizetype LineReader::check(const std::function<void()> &tick)
 {
     qsizetype runLines = -1;
     QByteArrayView line;
     while (nextRaw(line, false)) {
+        if (tick && lineNumber_ % 65536 == 0)
+            tick();
         if (codePage_) {
             if (codePage_->firstUndefined(line) >= 0)
                 throw RunError(LineFile::notDecodableFailure(path_, lineNumber_, codePage_->name()));

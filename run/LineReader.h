@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
+
 namespace run {
 
 class CodePage;
@@ -41,7 +43,9 @@ public:
     // naming the line, when a byte is not well-formed UTF-8 (or one the code
     // page leaves undefined), whether before or after a NUL. Returns the
     // number of lines the run will take, and leaves the reader at the first.
-    qsizetype check();
+    // `tick`, when given, is called every so many lines, so that a long
+    // list leaves room for the window.
+    qsizetype check(const std::function<void()> &tick = {});
 
     const QString &path() const noexcept { return path_; }
 

@@ -208,7 +208,7 @@ void OutputPair::stage(int index, QByteArrayView bytes)
     staged.finish();
 }
 
-void OutputPair::stageCopy(int index, const QString &from, qint64 skip)
+void OutputPair::stageCopy(int index, const QString &from, qint64 skip, const std::function<void()> &tick)
 {
     QFile source(from);
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
@@ -224,6 +224,8 @@ void OutputPair::stageCopy(int index, const QString &from, qint64 skip)
         if (got == 0)
             break;
         staged.write(QByteArrayView(buffer.constData(), got));
+        if (tick && got == buffer.size()) // more may follow
+            tick();
     }
     staged.finish();
 }

@@ -3,6 +3,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
+
 namespace run {
 
 // Replaces the two output files as a pair. Each is first written in full and
@@ -24,9 +26,10 @@ public:
     // Writes the bytes for output 0 or 1. An output that could not be
     // replaced is a create failure, a short write a write failure.
     void stage(int index, QByteArrayView bytes);
-    // The same with the bytes of a file from `skip` on, streamed. A source
-    // that cannot be opened is the open failure, a short read the read failure.
-    void stageCopy(int index, const QString &from, qint64 skip);
+    // The same with the bytes of a file from `skip` on, streamed, calling
+    // `tick` (when given) after every piece. A source that cannot be opened
+    // is the open failure, a short read the read failure.
+    void stageCopy(int index, const QString &from, qint64 skip, const std::function<void()> &tick = {});
 
     // Renames both staged files over the outputs.
     void commit();

@@ -165,7 +165,7 @@ void ReindexRun::endPhase()
 void ReindexRun::importSections(const QString &path)
 {
     LineReader list(path, codePage_);
-    host_.setOperationMaximum(int(list.check()));
+    host_.setOperationMaximum(int(list.check([this] { host_.pump(); })));
     const QString what = QStringLiteral(u"идентификатор");
     QByteArrayView line;
     numbers_.clear();
@@ -185,7 +185,7 @@ void ReindexRun::importSections(const QString &path)
 void ReindexRun::importForums(const QString &path)
 {
     LineReader list(path, codePage_);
-    host_.setOperationMaximum(int(list.check()));
+    host_.setOperationMaximum(int(list.check([this] { host_.pump(); })));
     const QString what = QStringLiteral(u"идентификатор");
     const QString sectionWhat = QStringLiteral(u"идентификатор раздела");
     numbers_.seal();
@@ -243,7 +243,7 @@ void ReindexRun::finalCopy()
     const QString intermediates[] = {dir + sectionsIntermediate, dir + forumsIntermediate};
     for (int i = 0; i < 2; ++i) {
         // The signature stays behind: the outputs never have one.
-        outputs.stageCopy(i, intermediates[i], 3);
+        outputs.stageCopy(i, intermediates[i], 3, [this] { host_.pump(); });
         // One step for the file read, one for the file written.
         host_.stepOperation();
         host_.pump();
