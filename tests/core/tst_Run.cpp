@@ -52,6 +52,7 @@ private slots:
     void recoversAPairLeftMidway();
     void replacedOutputKeepsItsPermissions();
     void aSecondRunInTheFolderFailsAtOnce();
+    void longStatementsLetTheWindowIn();
 
 private:
     QStringList rows(const char *table, const char *columns);
@@ -496,6 +497,30 @@ void tst_Run::aSecondRunInTheFolderFailsAtOnce()
     host_.forums = dir_->path("forums.txt");
     QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
     QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|a\r\n"));
+}
+
+// Emptying a table of many rows is one statement of the engine: the host is
+// pumped while it goes on, before the run reaches its first line.
+void tst_Run::longStatementsLetTheWindowIn()
+{
+    QByteArray forums;
+    for (int i = 1; i <= 200000; ++i)
+        forums += QByteArray::number(i) + "|10|x\r\n";
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forums);
+    QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
+
+    host_ = RecordingHost();
+    host_.directory = dir_->dir();
+    host_.sections = dir_->path("sections.txt");
+    host_.forums = dir_->path("forums.txt");
+    dir_->write("forums.txt", forumsExample);
+    QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
+    const qsizetype busy = host_.events.indexOf("busy 1");
+    QVERIFY(busy > 0);
+    QCOMPARE(host_.events.first(3), (QStringList{"enable 0", "pos 0", "overall 0"}));
+    QVERIFY2(host_.events.mid(3, busy - 3).count("pump") >= 2, qPrintable(host_.events.mid(0, 8).join(u',')));
+    QCOMPARE(rows("Forum_table", "old_id"), (QStringList{"5", "6"}));
 }
 
 QTEST_GUILESS_MAIN(tst_Run)
