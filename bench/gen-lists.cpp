@@ -1,6 +1,6 @@
 // gen-lists: writes sample section and forum lists for timing the reindexer.
 //
-//   gen-lists SIZE OUTDIR     SIZE = small | medium | large
+//   gen-lists SIZE OUTDIR     SIZE = small | medium | large | long
 //
 // Output is a pure function of SIZE: the generator carries its own PRNG and
 // never touches std::random_device, the clock or the standard distributions
@@ -32,12 +32,23 @@ struct Size {
     std::string_view name;
     std::uint32_t sections;
     std::uint32_t forums;
+    // A title made of words has minWords + [0, wordSpread) of them. The draw
+    // is the same single call for every size, so the sizes that keep 1 and 4
+    // keep the bytes they have always had.
+    std::uint32_t minWords = 1;
+    std::uint32_t wordSpread = 4;
+    // Told apart from a size of the same counts, so its identifiers and
+    // sections are not those of that size with longer titles hung on.
+    std::uint64_t seedSalt = 0;
 };
 
 constexpr Size kSizes[] = {
     {"small", 200, 5'000},
     {"medium", 10'000, 200'000},
     {"large", 100'000, 1'000'000},
+    // The counts of large with lines about 75 bytes long instead of 44, to
+    // see what is paid per byte rather than per line.
+    {"long", 100'000, 1'000'000, 5, 4, 0x4C4F4E47},
 };
 
 // splitmix64: tiny, fast, and defined entirely by its own arithmetic.
@@ -109,7 +120,7 @@ std::string word(Rng& rng)
     return rng.chance(550) ? rng.pick(kCyrillicWords) : rng.pick(kLatinWords);
 }
 
-std::string title(Rng& rng)
+std::string title(Rng& rng, const Size& size)
 {
     if (rng.chance(5))
         return {};
@@ -118,7 +129,7 @@ std::string title(Rng& rng)
     if (rng.chance(300)) {
         t = rng.pick(kCyrillicPhrases);
     } else {
-        const auto count = 1 + rng.below(4);
+        const auto count = size.minWords + rng.below(size.wordSpread);
         for (std::uint64_t i = 0; i < count; ++i) {
             if (i)
                 t += ' ';
@@ -202,7 +213,8 @@ int usage()
 {
     std::cerr << "usage: gen-lists SIZE OUTDIR\n"
                  "  SIZE: small (200 sections / 5,000 forums),\n"
-                 "        medium (10,000 / 200,000), large (100,000 / 1,000,000)\n"
+                 "        medium (10,000 / 200,000), large (100,000 / 1,000,000),\n"
+                 "        long (as large, forum lines of 75 bytes on average)\n"
                  "  writes OUTDIR/sections.txt and OUTDIR/forums.txt\n";
     return 2;
 }
@@ -231,7 +243,7 @@ int main(int argc, char** argv)
 
     const std::uint32_t nSections = size->sections;
     const std::uint32_t nForums = size->forums;
-    Rng rng(0x5EC7104F0E0D5EEDull ^ (std::uint64_t{nSections} << 32 | nForums));
+    Rng rng(0x5EC7104F0E0D5EEDull ^ (std::uint64_t{nSections} << 32 | nForums) ^ size->seedSalt);
 
     // Section IDs: a sparse, shuffled subset of 1..4N, so numbering by file
     // position never coincides with the stored ID.
@@ -254,13 +266,14 @@ int main(int argc, char** argv)
             sectionIds[i] = sectionIds[rng.below(i)];
 
     std::string sections;
-    sections.reserve(std::size_t{nSections} * 48);
+    const std::size_t lineGuess = 48 + std::size_t{size->minWords - 1} * 7;
+    sections.reserve(std::size_t{nSections} * lineGuess);
     sections += "\xEF\xBB\xBF"; // signature: the reader must skip it
     for (std::uint32_t i = 0; i < nSections; ++i) {
         // One padded ID is guaranteed even in the small list.
         const std::string id = i == nSections / 3 ? "+00" + std::to_string(sectionIds[i])
                                                   : idText(rng, sectionIds[i]);
-        const std::string name = title(rng);
+        const std::string name = title(rng, *size);
         appendLine(sections, id + "|" + name);
     }
 
@@ -269,7 +282,7 @@ int main(int argc, char** argv)
     forumIds.resize(nForums);
 
     std::string forums;
-    forums.reserve(std::size_t{nForums} * 56);
+    forums.reserve(std::size_t{nForums} * (lineGuess + 8));
     for (std::uint32_t i = 0; i < nForums; ++i) {
         std::int64_t sectionId;
         if (rng.chance(10)) {
@@ -288,7 +301,7 @@ int main(int argc, char** argv)
         std::string sid = idText(rng, sectionId);
         if (sectionId == 0 && rng.chance(500))
             sid = "-0";
-        const std::string name = title(rng);
+        const std::string name = title(rng, *size);
         appendLine(forums, id + "|" + sid + "|" + name);
     }
 

@@ -3,10 +3,11 @@
 #
 #   bench/peer-sqlite.sh SECTIONS FORUMS DIR
 #
-# DIR must hold the copy of Database.mdb to fill; fr_fr.txt and forum.txt are
-# written there. The script imports sections.txt and forums.txt from its
-# working directory, so the lists are linked in under those names for the
-# run. Needs the sqlite3 shell (Debian: sqlite3).
+# The peer makes its own database, DIR/peer.db, removed first along with its
+# log, so that no run inherits the rows or the pages of an earlier one;
+# fr_fr.txt and forum.txt are written to DIR. The script imports sections.txt
+# and forums.txt from its working directory, so the lists are linked in under
+# those names for the run. Needs the sqlite3 shell (Debian: sqlite3).
 
 set -euo pipefail
 
@@ -18,7 +19,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 sections=$(realpath "$1")
 forums=$(realpath "$2")
 dir=$3
-[[ -f $dir/Database.mdb ]] || { echo "peer-sqlite: no $dir/Database.mdb" >&2; exit 2; }
+[[ -d $dir ]] || { echo "peer-sqlite: no folder $dir" >&2; exit 2; }
 cd "$dir"
 
 link() {
@@ -36,5 +37,6 @@ trap 'rm -f "${linked[@]}"' EXIT
 link "$sections" sections.txt
 link "$forums" forums.txt
 
+rm -f peer.db peer.db-wal peer.db-shm
 # The journal-mode pragma answers "wal" on stdout.
-sqlite3 -bail Database.mdb < "$here/peer-sqlite.sql" >/dev/null
+sqlite3 -bail peer.db < "$here/peer-sqlite.sql" >/dev/null

@@ -3,8 +3,9 @@
 #
 #   bench/run-twin.sh [BUILD_DIR] [SIZES...]
 #
-# BUILD_DIR defaults to build/ at the top of the tree, SIZES to
-# "small medium large". RUNS (default 3) sets the runs per size.
+# BUILD_DIR defaults to build/ at the top of the tree, SIZES (small, medium,
+# large, long) to "small medium large". RUNS (default 3) sets the runs per
+# size.
 #
 # reindex-cli keeps Database.mdb, its intermediates and its outputs next to
 # itself, so each size gets a private copy of the program, and every run
@@ -23,7 +24,7 @@ root=$(dirname "$here")
 out=$here/out
 runs=${RUNS:-3}
 
-is_size() { [[ $1 == small || $1 == medium || $1 == large ]]; }
+is_size() { [[ $1 == small || $1 == medium || $1 == large || $1 == long ]]; }
 
 build=$root/build
 if [[ $# -gt 0 ]] && ! is_size "$1"; then
@@ -37,7 +38,7 @@ die() { echo "run-twin: $*" >&2; exit 2; }
 note() { echo "run-twin: $*" >&2; }
 
 for s in "${sizes[@]}"; do
-    is_size "$s" || die "unknown size '$s' (small, medium, large)"
+    is_size "$s" || die "unknown size '$s' (small, medium, large, long)"
 done
 [[ $runs =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive integer, got '$runs'"
 [[ -d $build ]] || die "no build directory '$build'"
@@ -54,10 +55,11 @@ database=$build/tests/pristine/Database.mdb
 [[ -x /usr/bin/time ]] || die "/usr/bin/time is missing; install the 'time' package (apt-get install time)"
 command -v awk >/dev/null || die "awk is missing; install mawk or gawk"
 
-# Prefer the generator the build made; fall back to compiling it here so the
-# lists can be produced before the rest of the tree builds.
+# Prefer the generator the build made, unless it predates its source (it
+# would not know the newer sizes); fall back to compiling it here, which also
+# lets the lists be made before the rest of the tree builds.
 gen=$build/bin/gen-lists
-if [[ ! -x $gen ]]; then
+if [[ ! -x $gen || $here/gen-lists.cpp -nt $gen ]]; then
     gen=$out/gen-lists
     if [[ ! -x $gen || $here/gen-lists.cpp -nt $gen ]]; then
         mkdir -p "$out"

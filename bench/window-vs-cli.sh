@@ -4,7 +4,7 @@
 #   bench/window-vs-cli.sh [BUILD_DIR] [SIZE]
 #
 # BUILD_DIR defaults to build/ at the top of the tree, SIZE (small, medium,
-# large) to large. RUNS (default 3) sets the runs of each program.
+# large, long) to large. RUNS (default 3) sets the runs of each program.
 #
 # The window program is driven as a person would drive it, under a private
 # Xvfb server: xdotool types both file names into the fields, clicks the start
@@ -38,7 +38,7 @@ if [[ -z ${WINDOW_VS_CLI_DISPLAY:-} ]]; then
         env WINDOW_VS_CLI_DISPLAY=1 "${BASH_SOURCE[0]}" "$@"
 fi
 
-is_size() { [[ $1 == small || $1 == medium || $1 == large ]]; }
+is_size() { [[ $1 == small || $1 == medium || $1 == large || $1 == long ]]; }
 
 build=$root/build
 if [[ $# -gt 0 ]] && ! is_size "$1"; then
@@ -47,7 +47,7 @@ if [[ $# -gt 0 ]] && ! is_size "$1"; then
 fi
 size=${1:-large}
 runs=${RUNS:-3}
-is_size "$size" || die "unknown size '$size' (small, medium, large)"
+is_size "$size" || die "unknown size '$size' (small, medium, large, long)"
 [[ $runs =~ ^[1-9][0-9]*$ ]] || die "RUNS must be a positive integer, got '$runs'"
 [[ -d $build ]] || die "no build directory '$build'"
 build=$(cd "$build" && pwd)
@@ -58,10 +58,20 @@ twin=$build/bin/reindex-cli
 # programs (the tables are emptied by every run in any case).
 database=$build/tests/pristine/Database.mdb
 [[ -f $database ]] || database=$build/bin/Database.mdb
-gen=$build/bin/gen-lists
-for f in "$window" "$twin" "$gen"; do
+for f in "$window" "$twin"; do
     [[ -x $f ]] || die "no $f; build it first (cmake --build --preset default)"
 done
+# Prefer the generator the build made, unless it predates its source (it
+# would not know the newer sizes); fall back to compiling it here.
+gen=$build/bin/gen-lists
+if [[ ! -x $gen || $here/gen-lists.cpp -nt $gen ]]; then
+    gen=$here/out/gen-lists
+    if [[ ! -x $gen || $here/gen-lists.cpp -nt $gen ]]; then
+        mkdir -p "$here/out"
+        note "compiling $gen"
+        "${CXX:-g++}" -std=c++20 -O2 -o "$gen" "$here/gen-lists.cpp"
+    fi
+fi
 [[ -f $database ]] || die "no $database; the build makes it next to the programs"
 [[ -x /usr/bin/time ]] || die "/usr/bin/time is missing (apt-get install time)"
 
