@@ -35,7 +35,9 @@ constexpr int overallSteps = 5;
 
 // Events are let in at least this often during a run, and after every change
 // of phase or of a bar's range; between those the pump returns at once.
-constexpr qint64 pumpIntervalMs = 20;
+// Twenty times a second is more than a bar or a click needs to look live,
+// and each letting-in costs the run about a millisecond.
+constexpr qint64 pumpIntervalMs = 50;
 
 QMessageBox::Icon boxIcon(run::MessageIcon icon)
 {
