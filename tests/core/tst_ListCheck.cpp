@@ -1,5 +1,9 @@
 #include <run/CodePage.h>
+#include <run/Identifier.h>
 #include <run/ListCheck.h>
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <QTest>
 
@@ -41,7 +45,10 @@ void tst_ListCheck::valueAsTheDatabaseReadsIt()
     QFETCH(QString, field);
     QFETCH(bool, fits);
     QFETCH(int, value);
-    const std::optional<qint32> got = ListCheck::valueOf(field);
+    const QByteArray bytes = field.toUtf8();
+    const std::optional<db::Number> number = run::identifierValue(bytes);
+    QVERIFY(number.has_value());
+    const std::optional<qint32> got = run::asInt32(*number);
     QCOMPARE(got.has_value(), fits);
     if (fits)
         QCOMPARE(*got, value);
@@ -106,7 +113,13 @@ void tst_ListCheck::findings()
     QFETCH(QStringList, findings);
     const std::optional<run::CodePage> page =
         codePage.isEmpty() ? std::nullopt : run::CodePage::byName(codePage);
-    const ListCheck check(sections, forums, page ? &*page : nullptr);
+    QTemporaryDir dir;
+    for (const auto &[name, bytes] : {std::pair{"s.txt", sections}, std::pair{"f.txt", forums}}) {
+        QFile f(dir.filePath(QLatin1String(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(bytes), bytes.size());
+    }
+    const ListCheck check(dir.filePath("s.txt"), dir.filePath("f.txt"), page ? &*page : nullptr);
     QStringList got;
     qsizetype problems = 0;
     for (const ListCheck::Finding &f : check.findings()) {
