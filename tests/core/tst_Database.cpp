@@ -1,48 +1,48 @@
 #include "ProgramDir.h"
+#include "TableRows.h"
 
+#include <db/Database.h>
 #include <db/DbError.h>
 #include <db/EngineText.h>
-#include <db/ParamMarkerScan.h>
-#include <db/Session.h>
-#include <db/StatementShape.h>
+#include <db/FolderLock.h>
+#include <db/Statement.h>
+#include <db/Tables.h>
+#include <db/Transaction.h>
 
-#include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
 #include <sqlite3.h>
 
-using db::DbError;
+#include <functional>
+#include <memory>
 
 namespace {
 
-// Counts rows through a second, independent connection: what anyone reading
-// the database file from outside would see.
-int rowsSeenFromOutside(const QString &file, const char *table)
-{
-    sqlite3 *h = nullptr;
-    sqlite3_open_v2(file.toUtf8().constData(), &h, SQLITE_OPEN_READONLY, nullptr);
-    const QByteArray sql = QByteArray("SELECT count(*) FROM ") + table;
-    sqlite3_stmt *st = nullptr;
-    int count = -1;
-    if (sqlite3_prepare_v2(h, sql.constData(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-        count = sqlite3_column_int(st, 0);
-    sqlite3_finalize(st);
-    sqlite3_close(h);
-    return count;
-}
-
-QString failureOf(const std::function<void()> &action)
+QString failureOf(const std::function<void()> &f)
 {
     try {
-        action();
-    } catch (const DbError &e) {
+        f();
+    } catch (const db::DbError &e) {
         return e.message();
     }
     return QStringLiteral("<no failure>");
 }
 
+db::Number integer(qint64 v)
+{
+    return db::Number{v, 0, false};
+}
+
+QStringList schemaOf(const QString &file)
+{
+    return tableRows(file, "sqlite_master", "type, name, sql");
+}
+
 } // namespace
 
+// The typed store over the database file, checked against what a plain
+// connection of the engine finds in the file.
 class tst_Database : public QObject
 {
     Q_OBJECT
@@ -51,648 +51,254 @@ private slots:
     void init();
     void cleanup();
 
-    void scansParameterMarkers_data();
-    void scansParameterMarkers();
-    void shapesStatements_data();
-    void shapesStatements();
-    void shapesAfterAnotherText_data();
-    void shapesAfterAnotherText();
-    void shapedStatementsGiveTheSameResults();
-    void keepsStatementAsLines_data();
-    void keepsStatementAsLines();
-    void settingTextNeverFails();
-    void runsStatementTextsOfTheRun();
-    void translatesOnlyTheDeleteStarForm_data();
-    void translatesOnlyTheDeleteStarForm();
-    void refusesMoreThanOneStatement_data();
-    void refusesMoreThanOneStatement();
+    void readsBackWhatWentIn();
     void refusesValuesTheColumnsDoNotTake_data();
     void refusesValuesTheColumnsDoNotTake();
-    void givesValuesAsText();
-    void findsFieldsIgnoringCase();
-    void reportsSessionFailures();
-    void emptyResultIsAtEndAtOnce();
-    void resultIsFixedWhenOpened_data();
-    void resultIsFixedWhenOpened();
-    void logStartsOverWhileAResultIsRead();
-    void executingTwiceRunsTwice();
-    void keepsWhatRanBeforeAFailure();
-    void commitsGroupedWritesOnClose();
+    void aRefusedForumInABatchKeepsThoseBeforeIt_data();
+    void aRefusedForumInABatchKeepsThoseBeforeIt();
+    void emptiesBothTables();
+    void countsWhatARunLeft();
+    void createsNothingInTheFile();
+    void anotherWriterMakesTheTransactionFailAtOnce();
+    void aFolderIsLockedForOneAtATime();
+    void closingWithAStatementOpenFails();
+    void progressHandlerTicksDuringALongStatement();
     void openFailures_data();
     void openFailures();
-    void connectionStringKeepsTheDirectory_data();
-    void connectionStringKeepsTheDirectory();
     void trimsEngineText_data();
     void trimsEngineText();
 
 private:
+    QString file() const { return dir_->path("Database.mdb"); }
     std::unique_ptr<ProgramDir> dir_;
-    std::unique_ptr<db::Session> session_;
+    std::unique_ptr<db::Tables> tables_;
 };
 
 void tst_Database::init()
 {
     dir_ = std::make_unique<ProgramDir>();
-    session_ = std::make_unique<db::Session>();
-    session_->open(dir_->dir());
+    tables_ = std::make_unique<db::Tables>(dir_->dir());
 }
 
 void tst_Database::cleanup()
 {
-    session_.reset();
+    tables_.reset();
     dir_.reset();
 }
 
-void tst_Database::scansParameterMarkers_data()
+void tst_Database::readsBackWhatWentIn()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QStringList>("names");
-    QTest::newRow("no marker") << "SELECT * FROM t\r\n" << "SELECT * FROM t\r\n" << QStringList();
-    QTest::newRow("colon inside a text")
-        << QString::fromUtf16(u"VALUES(1,'Тема: вопросы')") << QString::fromUtf16(u"VALUES(1,'Тема: вопросы')")
-        << QStringList();
-    QTest::newRow("double quote and backquote inside a text")
-        << "VALUES(1,'a \" b ` c :x')" << "VALUES(1,'a \" b ` c :x')" << QStringList();
-    QTest::newRow("doubled single quote") << "VALUES(1,'It''s :x')" << "VALUES(1,'It''s :x')" << QStringList();
-    QTest::newRow("double colon outside") << "SELECT a::b" << "SELECT a::b" << QStringList();
-    QTest::newRow("marker to a comma") << "VALUES(:id,2)" << "VALUES(?,2)" << QStringList{"id"};
-    QTest::newRow("marker to a blank and a paren") << "WHERE a = :x AND (b = :y)" << "WHERE a = ? AND (b = ?)"
-                                                    << QStringList{"x", "y"};
-    QTest::newRow("marker to CR LF") << "WHERE a = :x\r\n" << "WHERE a = ?\r\n" << QStringList{"x"};
-    QTest::newRow("marker to the end") << "WHERE a = :x" << "WHERE a = ?" << QStringList{"x"};
-    QTest::newRow("quoted marker name") << "VALUES(:\"a b\",1)" << "VALUES(?,1)" << QStringList{"a b"};
-    QTest::newRow("double-quoted identifier") << "SELECT \"a:b\" FROM t" << "SELECT \"a:b\" FROM t" << QStringList();
-    QTest::newRow("unclosed quote runs to the end") << "VALUES('a :b" << "VALUES('a :b" << QStringList();
-}
-
-void tst_Database::scansParameterMarkers()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, command);
-    QFETCH(QStringList, names);
-    const db::ScannedCommand scanned = db::scanParameterMarkers(text);
-    QCOMPARE(scanned.commandText, command);
-    QCOMPARE(scanned.parameterNames, names);
-}
-
-void tst_Database::shapesStatements_data()
-{
-    QTest::addColumn<QByteArray>("sql");
-    QTest::addColumn<QByteArray>("shape"); // empty: taken as it stands
-    QTest::addColumn<QStringList>("literals");
-    QTest::newRow("section insert")
-        << QByteArray("INSERT INTO Razdel_table(old_id,str_value) VALUES(7,\r\n'It''s new')\r\n")
-        << QByteArray("INSERT INTO Razdel_table(old_id,str_value) VALUES(?,\r\n?)\r\n") << QStringList{"7", "'It's new'"};
-    QTest::newRow("sign stays in the shape") << QByteArray("VALUES(-5, +007,'')") << QByteArray("VALUES(-?, +?,?)")
-                                             << QStringList{"5", "7", "''"};
-    QTest::newRow("names with digits") << QByteArray("SELECT t1.c2 FROM t1 WHERE x = 3") << QByteArray("SELECT t1.c2 FROM t1 WHERE x = ?")
-                                       << QStringList{"3"};
-    QTest::newRow("fractions, exponents, hex stay") << QByteArray("SELECT 1.5, .5, 1e3, 0x1F, 2")
-                                                    << QByteArray("SELECT 1.5, .5, 1e3, 0x1F, ?") << QStringList{"2"};
-    QTest::newRow("numbers after ORDER BY name columns") << QByteArray("SELECT a FROM t WHERE b = 4 ORDER BY 1 LIMIT 5")
-                                                         << QByteArray("SELECT a FROM t WHERE b = ? ORDER BY 1 LIMIT 5")
-                                                         << QStringList{"4"};
-    QTest::newRow("GROUP BY too") << QByteArray("SELECT a FROM t GROUP\r\nBY 2") << QByteArray("SELECT a FROM t GROUP\r\nBY 2")
-                                  << QStringList();
-    QTest::newRow("long numbers stay") << QByteArray("VALUES(1234567890123456789)")
-                                       << QByteArray("VALUES(1234567890123456789)") << QStringList();
-    QTest::newRow("quoted names and comments stay")
-        << QByteArray("SELECT \"a'1\", `b 2`, [c'3] -- it's 4\n/* 'x' 5 */ FROM t")
-        << QByteArray("SELECT \"a'1\", `b 2`, [c'3] -- it's 4\n/* 'x' 5 */ FROM t") << QStringList();
-    QTest::newRow("other scripts in names and texts")
-        << QByteArray("INSERT INTO t(имя) VALUES('Тема: «ёлочки» 😀', 5)") << QByteArray("INSERT INTO t(имя) VALUES(?, ?)")
-        << QStringList{"'Тема: «ёлочки» 😀'", "5"};
-    QTest::newRow("blob literal: as it stands") << QByteArray("VALUES(x'00')") << QByteArray() << QStringList();
-    QTest::newRow("own parameter: as it stands") << QByteArray("VALUES(?, 1)") << QByteArray() << QStringList();
-    QTest::newRow("named parameter: as it stands") << QByteArray("VALUES(:a, 1)") << QByteArray() << QStringList();
-    QTest::newRow("unterminated text: as it stands") << QByteArray("VALUES('abc") << QByteArray() << QStringList();
-    QTest::newRow("semicolon inside a text") << QByteArray("VALUES('a;DROP')") << QByteArray("VALUES(?)")
-                                             << QStringList{"'a;DROP'"};
-}
-
-void tst_Database::shapesStatements()
-{
-    QFETCH(QByteArray, sql);
-    QFETCH(QByteArray, shape);
-    QFETCH(QStringList, literals);
-    db::StatementShape parsed;
-    const bool ok = parsed.parse(sql);
-    QCOMPARE(ok, !shape.isEmpty());
-    if (!ok)
-        return;
-    QCOMPARE(parsed.shape(), shape);
-    QStringList seen;
-    for (const auto &l : parsed.literals()) {
-        if (l.kind == db::StatementShape::Literal::Kind::Integer)
-            seen << QString::number(l.integer);
-        else
-            seen << u'\'' + QString::fromUtf8(parsed.text(l), l.length) + u'\'';
-    }
-    QCOMPARE(seen, literals);
-
-    // Taken apart from UTF-16, the same text gives the same shape and texts.
-    db::StatementShape fromUtf16;
-    QVERIFY(fromUtf16.parse(QStringView(QString::fromUtf8(sql))));
-    QCOMPARE(fromUtf16.shape(), parsed.shape());
-    QCOMPARE(fromUtf16.literals().size(), parsed.literals().size());
-    for (std::size_t i = 0; i < parsed.literals().size(); ++i) {
-        const auto &a = parsed.literals()[i];
-        const auto &b = fromUtf16.literals()[i];
-        QCOMPARE(b.kind, a.kind);
-        QCOMPARE(b.integer, a.integer);
-        QCOMPARE(QByteArray(fromUtf16.text(b), b.length), QByteArray(parsed.text(a), a.length));
-    }
-}
-
-namespace {
-
-QString shapeOutcome(db::StatementShape &shape, const QString &sql)
-{
-    if (!shape.parse(QStringView(sql)))
-        return QStringLiteral("<as it stands>");
-    QString out = QString::fromUtf8(shape.shape());
-    for (const auto &l : shape.literals()) {
-        out += u" | ";
-        out += l.kind == db::StatementShape::Literal::Kind::Integer ? QString::number(l.integer)
-                                                                     : QString::fromUtf8(shape.text(l), l.length);
-    }
-    return out;
-}
-
-} // namespace
-
-void tst_Database::shapesAfterAnotherText_data()
-{
-    // Texts taken apart one after the other on the same shape object: the
-    // later ones start as the earlier ones did, up to their first literal.
-    QTest::addColumn<QStringList>("texts");
-    QTest::newRow("same head, other literals")
-        << QStringList{"INSERT INTO t(a,b) VALUES(1,'x')", "INSERT INTO t(a,b) VALUES(22,'y''z')",
-                       "INSERT INTO t(a,b) VALUES(3,\r\n'Тема')"};
-    QTest::newRow("a number that grows a fraction") << QStringList{"SELECT a FROM t WHERE b = 1", "SELECT a FROM t WHERE b = 1.5"};
-    QTest::newRow("ORDER BY after the head") << QStringList{"SELECT a FROM t WHERE b = 5", "SELECT a FROM t WHERE b = 5 ORDER BY 2"};
-    QTest::newRow("a comment starting just before the literal")
-        << QStringList{"VALUES(-'a', 1)", "VALUES(--'a'\n5)", "VALUES(/'a')", "VALUES(/*'a'*/5)"};
-    QTest::newRow("a fraction just before the literal") << QStringList{"VALUES(.'a')", "VALUES(.5)"};
-    QTest::newRow("the head alone, then shorter") << QStringList{"VALUES(1)", "VALUES(", "VALUES", "VALUES(2)"};
-    QTest::newRow("a failing text in between")
-        << QStringList{"UPDATE t SET a = 1 WHERE b = 2", "UPDATE u SET a = 'unterminated", "UPDATE t SET a = 3 WHERE b = 4"};
-    QTest::newRow("other head, then the first again")
-        << QStringList{"SELECT * FROM t WHERE a = 1", "DELETE FROM t WHERE a = 2", "SELECT * FROM t WHERE a = 3"};
-}
-
-void tst_Database::shapesAfterAnotherText()
-{
-    QFETCH(QStringList, texts);
-    db::StatementShape reused;
-    for (const QString &text : texts) {
-        db::StatementShape fresh;
-        QCOMPARE(shapeOutcome(reused, text), shapeOutcome(fresh, text));
-    }
-}
-
-// Statements that share a compiled shape give exactly what each would give
-// by itself: values, failures and result column names.
-void tst_Database::shapedStatementsGiveTheSameResults()
-{
-    db::Query &q = session_->qTemp;
-    for (const char *values : {"1,'a'", "-2,'b''c'", "+3,''"}) {
-        q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(%1)").arg(QLatin1String(values)));
-        q.execSql();
-    }
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(2147483648,'x')"));
-    QCOMPARE(failureOf([&] { q.execSql(); }),
-             QStringLiteral("CHECK constraint failed: old_id BETWEEN -2147483648 AND 2147483647"));
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(5 6,'x')"));
-    QCOMPARE(failureOf([&] { q.execSql(); }), QStringLiteral("near \"6\": syntax error"));
-    q.setSql(QStringLiteral("SELECT old_id, str_value, 7 FROM Razdel_table WHERE old_id = -2 ORDER BY 2"));
-    q.open();
-    QCOMPARE(q.recordCount(), 1);
-    QCOMPARE(q.fieldAsString(u"str_value"), QStringLiteral("b'c"));
-    QCOMPARE(q.fieldAsString(u"7"), QStringLiteral("7")); // a literal's column keeps its own name
-    q.setSql(QStringLiteral("SELECT * FROM Razdel_table ORDER BY 2 DESC"));
-    q.open();
-    QCOMPARE(q.fieldAsString(u"old_id"), QStringLiteral("3")); // ORDER BY 2 is the second column
-}
-
-void tst_Database::keepsStatementAsLines_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("readBack");
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("one line gets CR LF") << "SELECT 1" << "SELECT 1\r\n";
-    QTest::newRow("lone LF and lone CR") << "a\nb\rc" << "a\r\nb\r\nc\r\n";
-    QTest::newRow("final break kept once") << "a\r\n" << "a\r\n";
-    QTest::newRow("empty line kept") << "a\r\n\r\n" << "a\r\n\r\n";
-    QTest::newRow("only a break") << "\n" << "\r\n";
-}
-
-void tst_Database::keepsStatementAsLines()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, readBack);
-    db::Query &q = session_->qTemp;
-    q.setSql(text);
-    QCOMPARE(q.sql(), readBack);
-}
-
-void tst_Database::settingTextNeverFails()
-{
-    db::Query &q = session_->qTemp;
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(7,"));
-    QCOMPARE(q.sql(), QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(7,\r\n"));
-    QVERIFY(failureOf([&] { q.execSql(); }) != QLatin1String("<no failure>"));
-    QVERIFY(!q.isActive());
-    QCOMPARE(q.sql(), QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(7,\r\n")); // keeps its text
-}
-
-// The run's inserts are built by reading the text back and appending: a
-// section's is held as two lines and a forum's as three.
-void tst_Database::runsStatementTextsOfTheRun()
-{
-    db::Query &q = session_->qTemp;
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(7,"));
-    q.setSql(q.sql() + QStringLiteral("'It''s: \"new\" `x`')"));
-    QCOMPARE(q.sql(), QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(7,\r\n'It''s: \"new\" `x`')\r\n"));
-    QCOMPARE(q.commandText(), q.sql());
-    q.execSql();
-    q.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(15,"));
-    q.setSql(q.sql() + QStringLiteral("7,0,"));
-    q.setSql(q.sql() + QStringLiteral("'Rules')"));
-    QCOMPARE(q.sql().count(QStringLiteral("\r\n")), 3);
-    q.execSql();
-
-    q.setSql(QStringLiteral("SELECT * FROM Razdel_table ORDER BY id"));
-    q.open();
-    QCOMPARE(q.recordCount(), 1);
-    QCOMPARE(q.fieldAsString(u"old_id"), QStringLiteral("7"));
-    QCOMPARE(q.fieldAsString(u"str_value"), QStringLiteral("It's: \"new\" `x`"));
-    session_->qTempEx.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = 7 ORDER BY id"));
-    session_->qTempEx.open();
-    QCOMPARE(session_->qTempEx.fieldAsString(u"str_value"), QStringLiteral("Rules"));
-    QCOMPARE(session_->qTempEx.fieldAsString(u"new_id"), QStringLiteral("0"));
-    session_->qExec.setSql(QStringLiteral("UPDATE Forum_table SET new_id = 3 WHERE id = ")
-                           + session_->qTempEx.fieldAsString(u"id"));
-    session_->qExec.execSql();
-    session_->qTempEx.open();
-    QCOMPARE(session_->qTempEx.fieldAsString(u"new_id"), QStringLiteral("3"));
-}
-
-void tst_Database::translatesOnlyTheDeleteStarForm_data()
-{
-    QTest::addColumn<QString>("statement");
-    QTest::addColumn<bool>("runs");
-    QTest::newRow("the run's form") << "DELETE * FROM Razdel_table" << true;
-    QTest::newRow("lower case and CR LF") << "delete\r\n*\r\nfrom Razdel_table\r\n" << true;
-    QTest::newRow("the engine's own form") << "DELETE FROM Razdel_table" << true;
-    QTest::newRow("star glued to FROM stays as it is") << "DELETE *FROM Razdel_table" << false;
-    QTest::newRow("select star untouched") << "SELECT * FROM Razdel_table" << true;
-    QTest::newRow("not at the start") << "WITH x AS (SELECT 1) DELETE * FROM Razdel_table" << false;
-}
-
-void tst_Database::translatesOnlyTheDeleteStarForm()
-{
-    QFETCH(QString, statement);
-    QFETCH(bool, runs);
-    db::Query &q = session_->qExec;
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(1,'a')"));
-    q.execSql();
-    q.setSql(statement);
-    const QString failure = failureOf([&] { q.execSql(); });
-    QCOMPARE(failure == QLatin1String("<no failure>"), runs);
-    session_->qTemp.setSql(QStringLiteral("SELECT * FROM Razdel_table"));
-    session_->qTemp.open();
-    const bool emptied = statement.contains(QLatin1String("DELETE"), Qt::CaseInsensitive) && runs;
-    QCOMPARE(session_->qTemp.recordCount(), emptied ? 0 : 1);
-}
-
-void tst_Database::refusesMoreThanOneStatement_data()
-{
-    QTest::addColumn<QString>("statement");
-    QTest::addColumn<bool>("runs");
-    QTest::newRow("one statement") << "INSERT INTO Razdel_table(old_id,str_value) VALUES(1,'a')" << true;
-    QTest::newRow("semicolon and blanks after") << "INSERT INTO Razdel_table(old_id,str_value) VALUES(1,'a'); \r\n" << true;
-    QTest::newRow("a second statement")
-        << "INSERT INTO Razdel_table(old_id,str_value) VALUES(1,'a');DELETE FROM Razdel_table" << false;
-    QTest::newRow("a comment after") << "INSERT INTO Razdel_table(old_id,str_value) VALUES(1,'a');--x" << false;
-    QTest::newRow("nothing but blanks") << " \r\n" << false;
-    QTest::newRow("a marker without a value") << "INSERT INTO Razdel_table(old_id,str_value) VALUES(:id,'a')" << false;
-}
-
-void tst_Database::refusesMoreThanOneStatement()
-{
-    QFETCH(QString, statement);
-    QFETCH(bool, runs);
-    db::Query &q = session_->qExec;
-    q.setSql(statement);
-    const QString failure = failureOf([&] { q.execSql(); });
-    QCOMPARE(failure == QLatin1String("<no failure>"), runs);
-    session_->qTemp.setSql(QStringLiteral("SELECT * FROM Razdel_table"));
-    session_->qTemp.open();
-    QCOMPARE(session_->qTemp.recordCount(), runs ? 1 : 0); // nothing of a refused text ran
+    const QByteArray titles[] = {"Новости: форум", "It's \"q\" `b` :id ::x ?1", "", "a|b|c"};
+    for (int i = 0; i < 4; ++i)
+        tables_->addSection(i + 1, integer(100 - i), titles[i]);
+    for (int i = 0; i < 100; ++i)
+        tables_->addForum(integer(-i), integer(7), i % 5, titles[i % 4]);
+    QStringList sections, forums;
+    for (db::Tables::Sections s = tables_->sections(); s.next();)
+        sections << QString::number(s.oldId()) + u'|' + QString::fromUtf8(s.title());
+    for (db::Tables::Forums f = tables_->forums(); f.next();)
+        forums << QStringLiteral("%1|%2|").arg(f.oldId()).arg(f.sectionNumber()) + QString::fromUtf8(f.title());
+    QStringList expectedSections, expectedForums;
+    for (int i = 0; i < 4; ++i)
+        expectedSections << QString::number(100 - i) + u'|' + QString::fromUtf8(titles[i]);
+    for (int i = 0; i < 100; ++i)
+        expectedForums << QStringLiteral("%1|%2|").arg(-i).arg(i % 5) + QString::fromUtf8(titles[i % 4]);
+    QCOMPARE(sections, expectedSections);
+    QCOMPARE(forums, expectedForums);
+    // The same rows as any connection sees them: a section's id is its number.
+    QCOMPARE(tableRows(file(), "Razdel_table", "id, old_id").first(2), (QStringList{"1|100", "2|99"}));
+    QCOMPARE(tableRows(file(), "Forum_table", "podrazdel_id, new_id, str_value").at(1),
+             QStringLiteral("7|1|") + QString::fromUtf8(titles[1]));
 }
 
 void tst_Database::refusesValuesTheColumnsDoNotTake_data()
 {
-    QTest::addColumn<QString>("values");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("largest 32-bit") << "2147483647,'a'" << true;
-    QTest::newRow("smallest 32-bit") << "-2147483648,'a'" << true;
-    QTest::newRow("plus and zeros") << "+007,'a'" << true;
-    QTest::newRow("above 32 bits") << "2147483648,'a'" << false;
-    QTest::newRow("below 32 bits") << "-2147483649,'a'" << false;
-    QTest::newRow("huge") << "99999999999999999999999,'a'" << false;
-    QTest::newRow("a text") << "'x','a'" << false;
-    QTest::newRow("a fraction") << "1.5,'a'" << false;
-    QTest::newRow("empty value") << ",'a'" << false;
-    QTest::newRow("empty text") << "1,''" << true;
+    QTest::addColumn<qint64>("value");
+    QTest::addColumn<bool>("real");
+    QTest::addColumn<QString>("failure");
+    const QString range = QStringLiteral("CHECK constraint failed: old_id BETWEEN -2147483648 AND 2147483647");
+    QTest::newRow("largest 32-bit") << qint64(2147483647) << false << "<no failure>";
+    QTest::newRow("smallest 32-bit") << qint64(-2147483648LL) << false << "<no failure>";
+    QTest::newRow("above 32 bits") << qint64(2147483648LL) << false << range;
+    QTest::newRow("below 32 bits") << qint64(-2147483649LL) << false << range;
+    QTest::newRow("beyond 64 bits: a real") << qint64(0) << true
+                                           << "cannot store REAL value in INTEGER column Razdel_table.old_id";
 }
 
 void tst_Database::refusesValuesTheColumnsDoNotTake()
 {
-    QFETCH(QString, values);
-    QFETCH(bool, accepted);
-    db::Query &q = session_->qTemp;
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(") + values + u')');
-    QCOMPARE(failureOf([&] { q.execSql(); }) == QLatin1String("<no failure>"), accepted);
+    QFETCH(qint64, value);
+    QFETCH(bool, real);
+    QFETCH(QString, failure);
+    const db::Number number{value, real ? 1e20 : 0, real};
+    QCOMPARE(failureOf([&] { tables_->addSection(1, number, "a"); }), failure);
+    QCOMPARE(tableRows(file(), "Razdel_table", "old_id").size(), failure == QLatin1String("<no failure>") ? 1 : 0);
 }
 
-void tst_Database::givesValuesAsText()
+void tst_Database::aRefusedForumInABatchKeepsThoseBeforeIt_data()
 {
-    db::Query &q = session_->qTemp;
-    const QString longText(1 << 20, u'ж');
-    q.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(-12,NULL,2147483647,'")
-             + longText + QStringLiteral("')"));
-    q.execSql();
-    q.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(+0012,5,0,'')"));
-    q.execSql();
-    q.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(1,5,0,'")
-             + QChar(0xFEFF) + QStringLiteral("x')"));
-    q.execSql();
-    q.setSql(QStringLiteral("SELECT * FROM Forum_table ORDER BY id"));
-    q.open();
-    QCOMPARE(q.fieldAsString(u"old_id"), QStringLiteral("-12"));
-    QCOMPARE(q.fieldAsString(u"podrazdel_id"), QString()); // null
-    QCOMPARE(q.fieldAsString(u"new_id"), QStringLiteral("2147483647")); // no grouping
-    QCOMPARE(q.fieldAsString(u"str_value"), longText);
-    q.next();
-    QCOMPARE(q.fieldAsString(u"old_id"), QStringLiteral("12"));
-    QCOMPARE(q.fieldAsString(u"str_value"), QString());
-    q.next();
-    QCOMPARE(q.fieldAsString(u"str_value"), QChar(0xFEFF) + QStringLiteral("x"));
-    q.setSql(QStringLiteral("SELECT 2.5 AS r, 100000000.0 AS big"));
-    q.open();
-    QCOMPARE(q.fieldAsString(u"r"), QLocale::system().toString(2.5, 'g', 15));
-    QVERIFY(!q.fieldAsString(u"big").contains(QLocale::system().groupSeparator()));
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("refused"); // 1-based; 0: none
+    QTest::newRow("first of a batch") << 100 << 65;
+    QTest::newRow("middle of the second batch") << 200 << 100;
+    QTest::newRow("last of a full batch") << 64 << 64;
+    QTest::newRow("in the part left over") << 70 << 70;
+    QTest::newRow("none") << 130 << 0;
 }
 
-void tst_Database::findsFieldsIgnoringCase()
+void tst_Database::aRefusedForumInABatchKeepsThoseBeforeIt()
 {
-    db::Query &q = session_->qTemp;
-    q.setSql(QStringLiteral("SELECT 4 AS id, 5 AS Id"));
-    q.open();
-    QCOMPARE(q.fieldAsString(u"ID"), QStringLiteral("4")); // the first that matches
+    QFETCH(int, count);
+    QFETCH(int, refused);
+    const QString failure = failureOf([&] {
+        for (int i = 1; i <= count; ++i)
+            tables_->addForum(integer(i == refused ? 4294967296LL : i), integer(1), 0, "t");
+        tables_->flush();
+    });
+    QCOMPARE(failure, refused ? QStringLiteral("CHECK constraint failed: old_id BETWEEN -2147483648 AND 2147483647")
+                              : QStringLiteral("<no failure>"));
+    const int kept = refused ? refused - 1 : count;
+    QStringList expected;
+    for (int i = 1; i <= kept; ++i)
+        expected << QString::number(i);
+    QCOMPARE(tableRows(file(), "Forum_table", "old_id"), expected);
+    // Nothing of the refused batch is left waiting to go in later.
+    tables_->addForum(integer(-1), integer(1), 0, "after");
+    QCOMPARE(tables_->forumCount(), qint64(kept + 1));
 }
 
-void tst_Database::reportsSessionFailures()
+void tst_Database::emptiesBothTables()
 {
-    db::Query &q = session_->qTemp;
-    QCOMPARE(failureOf([&] { q.execSql(); }), QStringLiteral("qTemp: Missing SQL property"));
-    QCOMPARE(failureOf([&] { session_->qTempEx.open(); }), QStringLiteral("qTempEx: Missing SQL property"));
-    QCOMPARE(failureOf([&] { (void)q.recordCount(); }),
-             QStringLiteral("qTemp: Cannot perform this operation on a closed dataset"));
-    q.setSql(QStringLiteral("SELECT id FROM Razdel_table"));
-    q.open();
-    QCOMPARE(failureOf([&] { (void)q.fieldAsString(u"old_id"); }), QStringLiteral("qTemp: Field 'old_id' not found"));
-    session_->qExec.setSql(QStringLiteral("DELETE * FROM Razdel_table"));
-    QCOMPARE(failureOf([&] { session_->qExec.open(); }),
-             QStringLiteral("qExec: CommandText does not return a result set"));
-    QVERIFY(!session_->qExec.isActive());
-    q.setSql(QStringLiteral("SELECT * FROM No_table"));
-    QCOMPARE(failureOf([&] { q.open(); }), QStringLiteral("no such table: No_table"));
-    QVERIFY(!q.isActive());
+    tables_->addSection(1, integer(5), "s");
+    tables_->addForum(integer(1), integer(5), 1, "f");
+    tables_->flush();
+    tables_->addForum(integer(2), integer(5), 1, "waiting");
+    tables_->empty();
+    QCOMPARE(tables_->sectionCount(), qint64(0));
+    QCOMPARE(tables_->forumCount(), qint64(0));
+    QCOMPARE(tableRows(file(), "Forum_table", "old_id"), QStringList());
 }
 
-void tst_Database::emptyResultIsAtEndAtOnce()
+void tst_Database::countsWhatARunLeft()
 {
-    db::Query &q = session_->qTemp;
-    q.setSql(QStringLiteral("SELECT * FROM Razdel_table ORDER BY id"));
-    q.open();
-    QVERIFY(q.eof());
-    QCOMPARE(q.recordCount(), 0);
-    q.first();
-    QVERIFY(q.eof());
-    q.next();
-    QVERIFY(q.eof());
+    const qint64 ids[] = {5, 6, 5, 7, 6, 5};
+    for (int i = 0; i < 6; ++i)
+        tables_->addSection(i + 1, integer(ids[i]), "s");
+    tables_->addForum(integer(1), integer(5), 6, "a");
+    tables_->addForum(integer(2), integer(9), 0, "b");
+    tables_->addForum(integer(3), integer(8), 0, "c");
+    QCOMPARE(tables_->sectionCount(), qint64(6));
+    QCOMPARE(tables_->forumCount(), qint64(3));
+    QCOMPARE(tables_->forumsWithoutSection(), qint64(2));
+    QCOMPARE(tables_->repeatedSectionIds(), (std::vector<qint64>{5, 6}));
 }
 
-void tst_Database::resultIsFixedWhenOpened_data()
+void tst_Database::createsNothingInTheFile()
 {
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<QString>("filter"); // more of the WHERE, true for every row
-    QTest::newRow("small, fetched whole") << 3 << QString();
-    QTest::newRow("large, read as it goes") << 6000 << QString();
-    // A text in the statement must still be what it was when the result is
-    // read again, whatever statements came in between.
-    QTest::newRow("small, with a text") << 3 << QStringLiteral(" AND str_value >= 'f'");
-    QTest::newRow("large, with a text") << 6000 << QStringLiteral(" AND str_value >= 'f'");
-}
-
-// Whatever runs through the other query objects meanwhile, an open result
-// keeps the rows, values and order it had when it opened, also when it is
-// read again from the first row or shares its statement's shape.
-void tst_Database::resultIsFixedWhenOpened()
-{
-    QFETCH(int, rows);
-    QFETCH(QString, filter);
-    db::Query &ins = session_->qExec;
-    ins.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) "
-                              "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                              "SELECT i, 1, 0, 'f' || i FROM n").arg(rows));
-    ins.execSql();
-    db::Query &q = session_->qTemp;
-    q.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = 1%1 ORDER BY id").arg(filter));
-    q.open();
-    QCOMPARE(q.recordCount(), rows);
-    q.next(); // somewhere in the middle when the others strike
-    ins.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) VALUES(0,1,0,'new')"));
-    ins.execSql();
-    ins.setSql(QStringLiteral("UPDATE Forum_table SET podrazdel_id = 2, new_id = 9 WHERE old_id = 1"));
-    ins.execSql();
-    ins.setSql(QStringLiteral("DELETE FROM Forum_table WHERE old_id = %1").arg(rows));
-    ins.execSql();
-    // The same shape with another literal, through another query.
-    db::Query &other = session_->qTempEx;
-    other.setSql(QStringLiteral("SELECT * FROM Forum_table WHERE podrazdel_id = 2 ORDER BY id"));
-    other.open();
-    QCOMPARE(other.recordCount(), 1);
-    QCOMPARE(q.fieldAsString(u"old_id"), QStringLiteral("2"));
-    QCOMPARE(q.recordCount(), rows);
-    for (int pass = 0; pass < 2; ++pass) {
-        q.first();
-        int seen = 0;
-        bool valuesKept = true;
-        for (; !q.eof(); q.next()) {
-            ++seen;
-            valuesKept = valuesKept && q.fieldAsString(u"old_id") == QString::number(seen)
-                && q.fieldAsString(u"podrazdel_id") == QLatin1String("1") && q.fieldAsString(u"new_id") == QLatin1String("0");
-        }
-        QCOMPARE(seen, rows);
-        QVERIFY(valuesKept);
-        QCOMPARE(q.fieldAsString(u"old_id"), QString::number(rows)); // the last row stays current
+    tables_.reset();
+    const QStringList before = schemaOf(file());
+    {
+        db::Tables tables(dir_->dir());
+        db::Transaction t(tables.database());
+        tables.empty();
+        tables.addSection(1, integer(1), "x");
+        tables.addForum(integer(1), integer(1), 1, "y");
+        tables.flush();
+        t.commit();
     }
+    QCOMPARE(schemaOf(file()), before);
 }
 
-// A result still reading from its statement across commits kept the engine's
-// log from ever starting over: it grew by every page written for as long as
-// the result lived. Several commits of some 16 MB each, with a result open all
-// the while, must leave the log about one commit long, and the result whole.
-void tst_Database::logStartsOverWhileAResultIsRead()
+void tst_Database::anotherWriterMakesTheTransactionFailAtOnce()
 {
-    db::Query &ins = session_->qExec;
-    ins.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) "
-                              "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 6000) "
-                              "SELECT i, 's' || i FROM n"));
-    ins.execSql();
-    // Forums of some 2 KB each: updating all of them writes some 40 MB.
-    constexpr int forums = 20000;
-    ins.setSql(QStringLiteral("INSERT INTO Forum_table(old_id,podrazdel_id,new_id,str_value) "
-                              "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                              "SELECT i, 1, 0, hex(zeroblob(1000)) FROM n")
-                      .arg(forums));
-    ins.execSql();
-    session_->ADOConnection1.commit();
-    // The sections read as the renumbering reads them, while the forums'
-    // numbers are updated and committed again and again.
-    db::Query &q = session_->qTemp;
-    q.setSql(QStringLiteral("SELECT * FROM Razdel_table ORDER BY id"));
-    q.open();
-    q.next();
-    for (int round = 1; round <= 4; ++round) {
-        for (int id = 1; id <= forums; ++id) {
-            ins.setSql(QStringLiteral("UPDATE Forum_table SET new_id = %1 WHERE id = %2").arg(round).arg(id));
-            ins.execSql();
-        }
-        session_->ADOConnection1.commit();
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(file().toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    QElapsedTimer waited;
+    waited.start();
+    QCOMPARE(failureOf([&] { db::Transaction t(tables_->database()); }), QStringLiteral("database is locked"));
+    QVERIFY(waited.elapsed() < 5000); // at once, not after a wait
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    QCOMPARE(failureOf([&] { db::Transaction(tables_->database()).commit(); }), QStringLiteral("<no failure>"));
+}
+
+void tst_Database::aFolderIsLockedForOneAtATime()
+{
+    {
+        const db::FolderLock first(dir_->dir());
+        QCOMPARE(failureOf([&] { db::FolderLock second(dir_->dir()); }), QStringLiteral("database is locked"));
+        // Another process is kept out as well: flock, as the shell's tool takes it.
+        QProcess p;
+        p.start(QStringLiteral("flock"), {QStringLiteral("-n"), dir_->dir(), QStringLiteral("true")});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 1);
     }
-    const qint64 logSize = QFileInfo(dir_->path(QStringLiteral("Database.mdb-wal"))).size();
-    QVERIFY2(logSize < 80 * 1024 * 1024, qPrintable(QString::number(logSize)));
-    int rows = 0;
-    for (q.first(); !q.eof(); q.next())
-        ++rows;
-    QCOMPARE(rows, 6000);
+    QCOMPARE(failureOf([&] { db::FolderLock again(dir_->dir()); }), QStringLiteral("<no failure>"));
 }
 
-void tst_Database::executingTwiceRunsTwice()
+void tst_Database::closingWithAStatementOpenFails()
 {
-    db::Query &q = session_->qExec;
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(1,'a')"));
-    const QString command = q.commandText();
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(1,'a')"));
-    QCOMPARE(q.commandText(), command);
-    q.execSql();
-    q.execSql();
-    session_->qTemp.setSql(QStringLiteral("SELECT * FROM Razdel_table"));
-    session_->qTemp.open();
-    QCOMPARE(session_->qTemp.recordCount(), 2);
-}
-
-// Writes are grouped underneath, but a failure must never take back what ran
-// before it: anyone reading the file afterwards sees every earlier row.
-void tst_Database::keepsWhatRanBeforeAFailure()
-{
-    session_->ADOConnection1.setCommitInterval(std::chrono::hours(1));
-    db::Query &q = session_->qTemp;
-    for (int i = 1; i <= 3; ++i) {
-        q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(%1,'a')").arg(i));
-        q.execSql();
+    db::Database database(file());
+    {
+        db::Statement open(database, "SELECT 1");
+        QVERIFY(failureOf([&] { database.close(); }).startsWith(QLatin1String("unable to close")));
     }
-    QCOMPARE(rowsSeenFromOutside(dir_->path("Database.mdb"), "Razdel_table"), 0); // still grouped
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(4294967296,'a')"));
-    QVERIFY(failureOf([&] { q.execSql(); }).contains(QLatin1String("CHECK constraint failed")));
-    QCOMPARE(rowsSeenFromOutside(dir_->path("Database.mdb"), "Razdel_table"), 3);
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(5,'a')"));
-    q.execSql(); // the session goes on after a failure
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id str_value) VALUES(6,'a')"));
-    QVERIFY(failureOf([&] { q.execSql(); }).contains(QLatin1String("syntax error")));
-    QCOMPARE(rowsSeenFromOutside(dir_->path("Database.mdb"), "Razdel_table"), 4);
+    QCOMPARE(failureOf([&] { database.close(); }), QStringLiteral("<no failure>"));
 }
 
-void tst_Database::commitsGroupedWritesOnClose()
+void tst_Database::progressHandlerTicksDuringALongStatement()
 {
-    session_->ADOConnection1.setCommitInterval(std::chrono::hours(1));
-    db::Query &q = session_->qTemp;
-    q.setSql(QStringLiteral("INSERT INTO Razdel_table(old_id,str_value) VALUES(1,'a')"));
-    q.execSql();
-    session_.reset();
-    QCOMPARE(rowsSeenFromOutside(dir_->path("Database.mdb"), "Razdel_table"), 1);
+    int ticks = 0;
+    tables_->database().setProgressHandler([&] { ++ticks; });
+    db::Statement count(tables_->database(),
+                        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000) "
+                        "SELECT count(*) FROM n");
+    QVERIFY(count.step());
+    QCOMPARE(count.integer(0), qint64(1000000));
+    QVERIFY(ticks > 10);
+    tables_->database().setProgressHandler({});
+    const int before = ticks;
+    count.reset();
+    QVERIFY(count.step());
+    QCOMPARE(ticks, before);
 }
 
 void tst_Database::openFailures_data()
 {
     QTest::addColumn<QByteArray>("fileBytes"); // "<none>": no file; "<schema:...>": run that SQL
-    QTest::addColumn<QString>("provider");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing file") << QByteArray("<none>") << "SQLite" << "unable to open database file";
-    QTest::newRow("not a database") << QByteArray(4096, 'x') << "SQLite" << "file is not a database";
-    QTest::newRow("no tables") << QByteArray("<schema:CREATE TABLE other(x)>") << "SQLite" << "no such table: Razdel_table";
+    QTest::newRow("missing file") << QByteArray("<none>") << "unable to open database file";
+    QTest::newRow("not a database") << QByteArray(4096, 'x') << "file is not a database";
+    QTest::newRow("no tables") << QByteArray("<schema:CREATE TABLE other(x)>") << "no such table: Razdel_table";
     QTest::newRow("forum table missing")
-        << QByteArray("<schema:CREATE TABLE Razdel_table(id INTEGER PRIMARY KEY, old_id, str_value)>") << "SQLite"
+        << QByteArray("<schema:CREATE TABLE Razdel_table(id INTEGER PRIMARY KEY, old_id, str_value)>")
         << "no such table: Forum_table";
     QTest::newRow("a column missing")
-        << QByteArray("<schema:CREATE TABLE Razdel_table(id INTEGER PRIMARY KEY, str_value)>") << "SQLite"
+        << QByteArray("<schema:CREATE TABLE Razdel_table(id INTEGER PRIMARY KEY, str_value)>")
         << "no such column: old_id";
-    QTest::newRow("another provider") << QByteArray("<built>") << "Other.Engine" << "Provider cannot be found. It may not be properly installed";
 }
 
 void tst_Database::openFailures()
 {
     QFETCH(QByteArray, fileBytes);
-    QFETCH(QString, provider);
     QFETCH(QString, reason);
-    session_.reset();
     QTemporaryDir tmp;
-    const QString file = tmp.filePath("Database.mdb");
-    if (fileBytes == "<built>") {
-        QVERIFY(QFile::copy(dir_->path("Database.mdb"), file));
-    } else if (fileBytes.startsWith("<schema:")) {
+    const QString folder = tmp.path() + u'/';
+    const QString path = folder + QStringLiteral("Database.mdb");
+    if (fileBytes.startsWith("<schema:")) {
         sqlite3 *h = nullptr;
-        sqlite3_open(file.toUtf8().constData(), &h);
+        sqlite3_open(path.toUtf8().constData(), &h);
         QCOMPARE(sqlite3_exec(h, fileBytes.mid(8).chopped(1).constData(), nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(h);
     } else if (fileBytes != "<none>") {
-        QFile f(file);
+        QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(fileBytes);
     }
-    db::Connection connection;
-    connection.setConnectionString(QStringLiteral("Provider=%1;Data Source=%2;Persist Security Info=False").arg(provider, file));
-    QCOMPARE(failureOf([&] { connection.open(); }), reason);
-    QVERIFY(!connection.isOpen());
+    QCOMPARE(failureOf([&] { db::Tables tables(folder); }), reason);
     if (fileBytes == "<none>")
-        QVERIFY(!QFile::exists(file)); // never creates a database
-}
-
-void tst_Database::connectionStringKeepsTheDirectory_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("Cyrillic and blanks") << QString::fromUtf16(u"Мои файлы/форум 2");
-    QTest::newRow("semicolon and equals") << "a;b=c;Provider=x";
-}
-
-void tst_Database::connectionStringKeepsTheDirectory()
-{
-    QFETCH(QString, folder);
-    QVERIFY(QDir(dir_->dir()).mkpath(folder));
-    const QString programDir = dir_->dir() + folder + u'/';
-    QVERIFY(QFile::copy(dir_->path("Database.mdb"), programDir + QStringLiteral("Database.mdb")));
-    db::Session session;
-    session.open(programDir);
-    QCOMPARE(session.ADOConnection1.connectionString(),
-             QStringLiteral("Provider=SQLite;Data Source=") + programDir + QStringLiteral("Database.mdb;Persist Security Info=False"));
-    QCOMPARE(session.ADOConnection1.dataSource(), programDir + QStringLiteral("Database.mdb"));
-    QVERIFY(session.ADOConnection1.isOpen());
+        QVERIFY(!QFile::exists(path)); // never creates a database
 }
 
 void tst_Database::trimsEngineText_data()
