@@ -1,23 +1,39 @@
 #include "ProgramDir.h"
 
+#include <run/CodePage.h>
 #include <run/Identifier.h>
 #include <run/LineFile.h>
-#include <run/LineList.h>
+#include <run/LineReader.h>
+#include <run/LineWriter.h>
 #include <run/RunError.h>
+#include <run/SectionNumbers.h>
 #include <run/Utf8Check.h>
 
 #include <QTest>
 
+#include <limits>
+
 using run::LineFile;
-using run::LineList;
+using run::LineReader;
 
 namespace {
 
-QStringList linesOf(const LineList &list)
+// Buffers so small that breaks, signatures and sequences fall across the
+// ends of reads, and the buffer the run uses.
+const qsizetype bufferSizes[] = {4, 5, 7, 64, LineReader::defaultBufferSize};
+
+// The lines as the run takes them, after its checking pass; the count the
+// checking pass gave must be theirs.
+QStringList readLines(const QString &path, qsizetype bufferSize, const run::CodePage *page = nullptr)
 {
+    LineReader reader(path, page, bufferSize);
+    const qsizetype counted = reader.check();
     QStringList out;
-    for (qsizetype i = 0; i < list.count(); ++i)
-        out << list.line(i);
+    QByteArrayView line;
+    while (reader.next(line))
+        out << LineFile::text(line);
+    if (counted != out.size())
+        out << QStringLiteral("<check counted %1>").arg(counted);
     return out;
 }
 
@@ -32,15 +48,19 @@ private slots:
     void splitsLines();
     void loadsBytes_data();
     void loadsBytes();
+    void readsLongLinesAndLongFiles();
+    void codePageLinesComeOutAsUtf8();
     void refusesIllFormedUtf8_data();
     void refusesIllFormedUtf8();
-    void refusalLeavesListAsItWas();
     void missingFileIsOpenFailure();
     void splitsFields_data();
     void splitsFields();
     void savesWithSignature_data();
     void savesWithSignature();
     void saveIntoDirectoryIsCreateFailure();
+    void sectionNumbers();
+    void identifierValues_data();
+    void identifierValues();
     void existenceCheck_data();
     void existenceCheck();
     void identifierCheck_data();
@@ -64,16 +84,18 @@ void tst_LineFile::splitsLines_data()
     QTest::newRow("NUL first") << QString::fromUtf16(u"\0abc", 4) << QStringList();
     QTest::newRow("other breaks are characters")
         << QString::fromUtf16(u"a\u2028b\u0085c\fd") << QStringList{QString::fromUtf16(u"a\u2028b\u0085c\fd")};
+    QTest::newRow("CR LF after every line") << "ab\r\ncd\r\nef\r\ngh\r\n" << QStringList{"ab", "cd", "ef", "gh"};
+    QTest::newRow("lone CRs") << "abc\rdef\r\rg" << QStringList{"abc", "def", "", "g"};
 }
 
 void tst_LineFile::splitsLines()
 {
     QFETCH(QString, text);
     QFETCH(QStringList, lines);
-    LineList list;
-    list.append(u"stale");
-    list.assignUtf8(text.toUtf8());
-    QCOMPARE(linesOf(list), lines);
+    ProgramDir dir;
+    dir.write("in.txt", text.toUtf8());
+    for (qsizetype size : bufferSizes)
+        QCOMPARE(readLines(dir.path("in.txt"), size), lines);
 }
 
 void tst_LineFile::loadsBytes_data()
@@ -90,6 +112,9 @@ void tst_LineFile::loadsBytes_data()
         << QByteArray("1|\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8 \xF0\x9F\x98\x80\n")
         << QStringList{QString::fromUtf16(u"1|Новости \U0001F600")};
     QTest::newRow("NUL is well-formed and ends the text") << QByteArray("1|a\n2|b\0c\n3|d", 13) << QStringList{"1|a", "2|b"};
+    QTest::newRow("NUL right after a break") << QByteArray("1|a\r\n\0", 6) << QStringList{"1|a"};
+    QTest::newRow("signature then a break") << QByteArray("\xEF\xBB\xBF\r\nx") << QStringList{"", "x"};
+    QTest::newRow("part of a signature") << QByteArray("\xEF\xBB") << QStringList{QString::fromUtf8("\xEF\xBB")};
 }
 
 void tst_LineFile::loadsBytes()
@@ -98,10 +123,59 @@ void tst_LineFile::loadsBytes()
     QFETCH(QStringList, lines);
     ProgramDir dir;
     dir.write("in.txt", bytes);
-    LineList list;
-    LineFile::load(dir.path("in.txt"), list);
-    QCOMPARE(linesOf(list), lines);
-    QCOMPARE(dir.read("in.txt"), bytes); // loading never changes the file
+    if (bytes == "\xEF\xBB") // not UTF-8: only the code page reader takes it
+        return;
+    for (qsizetype size : bufferSizes)
+        QCOMPARE(readLines(dir.path("in.txt"), size), lines);
+    QCOMPARE(dir.read("in.txt"), bytes); // reading never changes the file
+}
+
+// A line longer than the buffer grows it, and a list longer than it comes
+// through in pieces, each line whole.
+void tst_LineFile::readsLongLinesAndLongFiles()
+{
+    ProgramDir dir;
+    QByteArray bytes;
+    QStringList lines;
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray line = QByteArray::number(i) + '|' + QByteArray(i % 97 == 0 ? 5000 : i % 13, 'x')
+            + "\xD0\x96";
+        bytes += line + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
+        lines << QString::fromUtf8(line);
+    }
+    dir.write("in.txt", bytes);
+    for (qsizetype size : {qsizetype(7), qsizetype(4096), LineReader::defaultBufferSize})
+        QCOMPARE(readLines(dir.path("in.txt"), size), lines);
+    // Read again from the start, the line numbers counted again.
+    LineReader reader(dir.path("in.txt"), nullptr, 64);
+    QCOMPARE(reader.check(), qsizetype(3000));
+    QByteArrayView line;
+    QVERIFY(reader.next(line) && reader.next(line));
+    QCOMPARE(reader.lineNumber(), qsizetype(2));
+    reader.rewind();
+    QVERIFY(reader.next(line) && reader.next(line));
+    QCOMPARE(reader.lineNumber(), qsizetype(2));
+    QCOMPARE(line, QByteArrayView("1|x\xD0\x96"));
+}
+
+void tst_LineFile::codePageLinesComeOutAsUtf8()
+{
+    ProgramDir dir;
+    // cp1251: "Новости" and an EF BB BF that is three letters, not a signature.
+    dir.write("in.txt", "\xEF\xBB\xBF" "1|\xCD\xEE\xE2\xEE\xF1\xF2\xE8\r\n2|x");
+    const std::optional<run::CodePage> page = run::CodePage::byName(u"cp1251");
+    QVERIFY(page);
+    for (qsizetype size : bufferSizes)
+        QCOMPARE(readLines(dir.path("in.txt"), size, &*page),
+                 (QStringList{QString::fromUtf16(u"п»ї1|Новости"), "2|x"}));
+    dir.write("bad.txt", "1|a\r\n2|\x98");
+    LineReader reader(dir.path("bad.txt"), &*page, 5);
+    try {
+        reader.check();
+        QFAIL("an undefined byte was accepted");
+    } catch (const run::RunError &e) {
+        QCOMPARE(e.message(), LineFile::notDecodableFailure(dir.path("bad.txt"), 2, page->name()));
+    }
 }
 
 void tst_LineFile::refusesIllFormedUtf8_data()
@@ -132,38 +206,38 @@ void tst_LineFile::refusesIllFormedUtf8()
     QFETCH(int, line);
     ProgramDir dir;
     dir.write("bad.txt", bytes);
-    LineList list;
-    try {
-        LineFile::load(dir.path("bad.txt"), list);
-        QFAIL("ill-formed input was accepted");
-    } catch (const run::RunError &e) {
-        QCOMPARE(e.message(), LineFile::notUtf8Failure(dir.path("bad.txt"), line));
-        QVERIFY(e.message().contains(QDir::toNativeSeparators(dir.path("bad.txt"))));
-        QVERIFY(e.message().endsWith(QStringLiteral(u"строке %1").arg(line)));
+    for (qsizetype size : bufferSizes) {
+        LineReader reader(dir.path("bad.txt"), nullptr, size);
+        try {
+            reader.check();
+            QFAIL("ill-formed input was accepted");
+        } catch (const run::RunError &e) {
+            QCOMPARE(e.message(), LineFile::notUtf8Failure(dir.path("bad.txt"), line));
+            QVERIFY(e.message().contains(QDir::toNativeSeparators(dir.path("bad.txt"))));
+            QVERIFY(e.message().endsWith(QStringLiteral(u"строке %1").arg(line)));
+        }
     }
-}
-
-void tst_LineFile::refusalLeavesListAsItWas()
-{
-    ProgramDir dir;
-    dir.write("bad.txt", "1|a\n\xFF");
-    LineList list;
-    list.append(u"kept");
-    QVERIFY_THROWS_EXCEPTION(run::RunError, LineFile::load(dir.path("bad.txt"), list));
-    QCOMPARE(linesOf(list), QStringList{"kept"});
 }
 
 void tst_LineFile::missingFileIsOpenFailure()
 {
     ProgramDir dir;
-    LineList list;
     QDir::setCurrent(dir.dir());
     try {
-        LineFile::load(QStringLiteral("absent.txt"), list); // relative: resolved against the current directory
-        QFAIL("a missing file loaded");
+        LineReader reader(QStringLiteral("absent.txt")); // relative: resolved against the current directory
+        QFAIL("a missing file opened");
     } catch (const run::RunError &e) {
         QCOMPARE(e.message(), QStringLiteral("Cannot open file \"%1\". No such file or directory")
                                   .arg(QDir::toNativeSeparators(QFileInfo(dir.path("absent.txt")).absoluteFilePath())));
+    }
+    QVERIFY(QDir(dir.dir()).mkdir("folder"));
+    try {
+        LineReader reader(dir.path("folder"));
+        QFAIL("a folder opened as a list");
+    } catch (const run::RunError &e) {
+        QVERIFY2(e.message().startsWith(QStringLiteral("Cannot open file \"%1\". ")
+                                            .arg(QDir::toNativeSeparators(dir.path("folder")))),
+                 qPrintable(e.message()));
     }
 }
 
@@ -186,9 +260,10 @@ void tst_LineFile::splitsFields()
     QFETCH(QString, line);
     QFETCH(QString, field);
     QFETCH(QString, rest);
-    const LineFile::Split split = LineFile::splitField(line);
-    QCOMPARE(split.field.toString(), field);
-    QCOMPARE(split.rest.toString(), rest);
+    const QByteArray bytes = line.toUtf8();
+    const LineFile::Split split = LineFile::splitField(bytes);
+    QCOMPARE(LineFile::text(split.field), field);
+    QCOMPARE(LineFile::text(split.rest), rest);
 }
 
 void tst_LineFile::savesWithSignature_data()
@@ -207,20 +282,27 @@ void tst_LineFile::savesWithSignature()
     QFETCH(QByteArray, bytes);
     ProgramDir dir;
     dir.write("1.txt", QByteArray(100, 'z')); // replaced, not appended to
-    LineList list;
+    run::LineWriter out(dir.path("1.txt"));
     for (const QString &l : lines)
-        list.append(l);
-    LineFile::saveWithSignature(list, dir.path("1.txt"));
+        out.line(l.toUtf8());
+    out.close();
     QCOMPARE(dir.read("1.txt"), bytes);
+
+    // Numbers in decimal, and more than the writer's buffer holds.
+    run::LineWriter numbers(dir.path("2.txt"));
+    numbers.line(qint64(0), "|", std::numeric_limits<qint64>::min(), "|", std::numeric_limits<qint64>::max());
+    const QByteArray big(3 << 20, 'b');
+    numbers.line(qint64(-12), "|", big);
+    numbers.close();
+    QCOMPARE(dir.read("2.txt"), "\xEF\xBB\xBF" "0|-9223372036854775808|9223372036854775807\r\n-12|" + big + "\r\n");
 }
 
 void tst_LineFile::saveIntoDirectoryIsCreateFailure()
 {
     ProgramDir dir;
     QVERIFY(QDir(dir.dir()).mkdir("1.txt"));
-    LineList list;
     try {
-        LineFile::saveWithSignature(list, dir.path("1.txt"));
+        run::LineWriter out(dir.path("1.txt"));
         QFAIL("saved over a directory");
     } catch (const run::RunError &e) {
         QVERIFY2(e.message().startsWith(QStringLiteral("Cannot create file \"%1\". ")
@@ -287,7 +369,51 @@ void tst_LineFile::identifierCheck()
 {
     QFETCH(QString, field);
     QFETCH(bool, accepted);
-    QCOMPARE(run::isPlainInteger(field), accepted);
+    QCOMPARE(run::identifierValue(field.toUtf8()).has_value(), accepted);
+}
+
+void tst_LineFile::identifierValues_data()
+{
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<bool>("real");
+    QTest::addColumn<qint64>("integer");
+    QTest::newRow("blank after sign") << QByteArray("- 5") << false << qint64(-5);
+    QTest::newRow("largest 64-bit") << QByteArray("9223372036854775807") << false << std::numeric_limits<qint64>::max();
+    QTest::newRow("smallest 64-bit") << QByteArray("-9223372036854775808") << false << std::numeric_limits<qint64>::min();
+    QTest::newRow("one past the largest: real") << QByteArray("9223372036854775808") << true << qint64(0);
+    QTest::newRow("wraps in 64 bits: real") << QByteArray("18446744073709551623") << true << qint64(0);
+    QTest::newRow("leading zeros") << QByteArray("+0000000000000000000000042") << false << qint64(42);
+}
+
+void tst_LineFile::identifierValues()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(bool, real);
+    QFETCH(qint64, integer);
+    const std::optional<db::Number> value = run::identifierValue(field);
+    QVERIFY(value);
+    QCOMPARE(value->isReal, real);
+    if (!real)
+        QCOMPARE(value->integer, integer);
+    else
+        QVERIFY(value->real > 9.2e18);
+}
+
+void tst_LineFile::sectionNumbers()
+{
+    run::SectionNumbers numbers;
+    const qint32 ids[] = {5, -3, 5, 2147483647, -3, 5};
+    for (int i = 0; i < 6; ++i)
+        numbers.add(ids[i], i + 1);
+    numbers.seal();
+    QCOMPARE(numbers.numberOf(5), 6);  // the last line with it
+    QCOMPARE(numbers.numberOf(-3), 5);
+    QCOMPARE(numbers.numberOf(2147483647), 4);
+    QCOMPARE(numbers.numberOf(4), 0);   // no section has it
+    QCOMPARE(numbers.numberOf(4294967301LL), 0); // 5 in its low 32 bits
+    numbers.clear();
+    numbers.seal();
+    QCOMPARE(numbers.numberOf(5), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_LineFile)
