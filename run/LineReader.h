@@ -33,7 +33,6 @@ public:
     // UTF-8 of such bytes (valid until the next call).
     bool nextRaw(QByteArrayView &line, bool nulEnds = true);
     QByteArrayView decoded(QByteArrayView raw);
-    const CodePage *codePage() const noexcept { return codePage_; }
     // 1-based number of the line last given.
     qsizetype lineNumber() const noexcept { return lineNumber_; }
     // Back to the first line.

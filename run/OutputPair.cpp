@@ -201,13 +201,6 @@ OutputPair::Staged &OutputPair::restage(int index)
     return *staged_[index];
 }
 
-void OutputPair::stage(int index, QByteArrayView bytes)
-{
-    Staged &staged = restage(index);
-    staged.write(bytes);
-    staged.finish();
-}
-
 void OutputPair::stageCopy(int index, const QString &from, qint64 skip, const std::function<void()> &tick)
 {
     QFile source(from);

@@ -23,12 +23,11 @@ public:
     OutputPair(const OutputPair &) = delete;
     OutputPair &operator=(const OutputPair &) = delete;
 
-    // Writes the bytes for output 0 or 1. An output that could not be
-    // replaced is a create failure, a short write a write failure.
-    void stage(int index, QByteArrayView bytes);
-    // The same with the bytes of a file from `skip` on, streamed, calling
-    // `tick` (when given) after every piece. A source that cannot be opened
-    // is the open failure, a short read the read failure.
+    // Writes output 0 or 1 from the bytes of a file from `skip` on, streamed,
+    // calling `tick` (when given) after every piece. A source that cannot be
+    // opened is the open failure, a short read the read failure; an output
+    // that could not be replaced is a create failure, a short write a write
+    // failure.
     void stageCopy(int index, const QString &from, qint64 skip, const std::function<void()> &tick = {});
 
     // Renames both staged files over the outputs.
