@@ -1,13 +1,8 @@
 #include "MainU.h"
 
-#include "CentredPosition.h"
-#include "ErrorReport.h"
-#include "MessageBox.h"
-#include "ProgramIcon.h"
-#include "ProgressFeed.h"
-#include "ScaleRatio.h"
-#include "TextCellMetrics.h"
-#include "WindowFont.h"
+#include "Application.h"
+#include "MainRules.h"
+#include "MessageBoxes.h"
 
 #include <FilenameEdit.h>
 #include <GlyphButton.h>

@@ -25,26 +25,54 @@ for stage in "${stages[@]}"; do
 done
 
 # clang and its sanitizer runtimes build the fuzz targets, llvm symbolizes
-# sanitizer reports, strace injects the faults.
-export REINDEX_DEPS_EXTRA="${REINDEX_DEPS_EXTRA:-} clang libclang-rt-14-dev llvm strace"
+# sanitizer reports, strace injects the faults, desktop-file-validate checks
+# the installed menu entry.
+export REINDEX_DEPS_EXTRA="${REINDEX_DEPS_EXTRA:-} clang libclang-rt-14-dev llvm strace desktop-file-utils"
 bash scripts/build.sh
+
+# quietly LOG COMMAND...: COMMAND's output goes to LOG; on failure its end is shown.
+quietly() {
+    local log=$1
+    shift
+    if ! "$@" >"$log" 2>&1; then
+        echo "failed: $*; the end of $log:" >&2
+        tail -n 40 "$log" >&2
+        exit 1
+    fi
+}
+
+# tests LOG CTEST-ARGUMENTS...: runs ctest with its output in LOG and shows
+# its summary, or all of it when a test failed.
+tests() {
+    local log=$1
+    shift
+    echo "ctest $* (output in $log)"
+    if ctest "$@" >"$log" 2>&1; then
+        sed -n '/% tests passed/,$p' "$log"
+    else
+        cat "$log"
+        exit 1
+    fi
+}
 
 for stage in "${stages[@]}"; do
     started=$SECONDS
     echo "== $stage"
     case "$stage" in
     default)
-        ctest --preset default --label-exclude '^slow$'
+        tests build/ctest.log --preset default --label-exclude '^slow$'
         ;;
     asan)
-        cmake --preset asan >/dev/null
-        cmake --build --preset asan
-        ctest --preset asan --label-exclude '^slow$'
+        echo "building build-asan/ (output in build-asan/build.log)"
+        mkdir -p build-asan
+        quietly build-asan/build.log bash -c 'cmake --preset asan && cmake --build --preset asan'
+        tests build-asan/ctest.log --preset asan --label-exclude '^slow$'
         ;;
     fuzz)
-        cmake --preset fuzz >/dev/null
-        cmake --build --preset fuzz
-        ctest --preset fuzz
+        echo "building build-fuzz/ (output in build-fuzz/build.log)"
+        mkdir -p build-fuzz
+        quietly build-fuzz/build.log bash -c 'cmake --preset fuzz && cmake --build --preset fuzz'
+        tests build-fuzz/ctest.log --preset fuzz
         ;;
     esac
     echo "== $stage took $((SECONDS - started)) s"

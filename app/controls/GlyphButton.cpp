@@ -1,12 +1,112 @@
 #include "GlyphButton.h"
 
-#include "GlyphBlend.h"
-#include "WrappedCaption.h"
-
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QRect>
 #include <QStyleOptionButton>
 #include <QStyleOptionFocusRect>
+#include <QTextLayout>
+
+#include <algorithm>
+
+void GlyphBlend::draw(QImage &target, QPoint at, const QImage &glyph, const QRect &source, bool halfTransparent)
+{
+    Q_ASSERT(target.format() == QImage::Format_RGB32 || target.format() == QImage::Format_ARGB32);
+    const QImage straight = glyph.format() == QImage::Format_ARGB32 ? glyph : glyph.convertToFormat(QImage::Format_ARGB32);
+    const QRect from = source.intersected(straight.rect());
+    for (int y = from.top(); y <= from.bottom(); ++y) {
+        const int ty = at.y() + (y - source.top());
+        if (ty < 0 || ty >= target.height())
+            continue;
+        const auto *in = reinterpret_cast<const QRgb *>(straight.constScanLine(y));
+        auto *out = reinterpret_cast<QRgb *>(target.scanLine(ty));
+        for (int x = from.left(); x <= from.right(); ++x) {
+            const int tx = at.x() + (x - source.left());
+            if (tx < 0 || tx >= target.width())
+                continue;
+            const QRgb g = in[x];
+            const int alpha = halfTransparent ? halfAlpha(qAlpha(g)) : qAlpha(g);
+            if (alpha == 0)
+                continue;
+            const QRgb b = out[tx];
+            out[tx] = qRgba(channel(qRed(b), qRed(g), alpha), channel(qGreen(b), qGreen(g), alpha),
+                            channel(qBlue(b), qBlue(g), alpha), qAlpha(b));
+        }
+    }
+}
+
+GlyphButtonLayout GlyphButtonLayout::compute(QSize button, QSize glyph, QSize caption, bool pressed)
+{
+    // Nothing to keep apart when either side is missing.
+    const int g = (caption.width() == 0 || glyph.width() == 0) ? 0 : gap;
+    const int x = (button.width() - (glyph.width() + g + caption.width()) + 1) / 2;
+    const int y = (button.height() - glyph.height() + 1) / 2;
+    const int captionTop = (button.height() - caption.height() + 1) / 2;
+    const int shift = pressed ? 1 : 0;
+
+    GlyphButtonLayout layout;
+    layout.glyph_ = QRect(QPoint(x + shift, y + shift), glyph);
+    layout.caption_ = QRect(QPoint(x + glyph.width() + g + shift, captionTop + shift), caption);
+    return layout;
+}
+
+WrappedCaption::WrappedCaption(const QString &text, const QFont &font, int wrapWidth)
+    : text_(text), font_(font)
+{
+    if (text_.isEmpty())
+        return;
+    // A line break in the caption starts a new line.
+    text_.replace(QLatin1Char('\n'), QChar::LineSeparator);
+
+    QTextLayout layout(text_, font_);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(std::max(0, wrapWidth));
+        int length = line.textLength();
+        while (length > 0 && text_.at(line.textStart() + length - 1).isSpace())
+            --length;
+        lines_.emplace_back(line.textStart(), length);
+    }
+    layout.endLayout();
+
+    const QFontMetrics metrics(font_);
+    int widest = 0;
+    for (int i = 0; i < lineCount(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(line(i)));
+    size_ = QSize(widest, metrics.height() * lineCount());
+}
+
+QString WrappedCaption::line(int index) const
+{
+    const auto [start, length] = lines_.at(size_t(index));
+    return text_.mid(start, length);
+}
+
+void WrappedCaption::draw(QPainter &painter, const QRect &box) const
+{
+    if (lines_.empty())
+        return;
+    const QFontMetrics metrics(font_);
+    const int lineHeight = metrics.height();
+    const int visible = std::clamp(lineHeight > 0 ? box.height() / lineHeight : lineCount(), 1, lineCount());
+    painter.save();
+    painter.setFont(font_);
+    for (int i = 0; i < visible; ++i) {
+        QString shown = line(i);
+        const bool cutShort = i == visible - 1 && visible < lineCount();
+        if (cutShort)
+            shown = text_.mid(lines_.at(size_t(i)).first).replace(QChar::LineSeparator, QLatin1Char(' '));
+        if (cutShort || metrics.horizontalAdvance(shown) > box.width())
+            shown = metrics.elidedText(shown, Qt::ElideRight, box.width());
+        const int x = box.left() + (box.width() - metrics.horizontalAdvance(shown)) / 2;
+        painter.drawText(QPoint(x, box.top() + i * lineHeight + metrics.ascent()), shown);
+    }
+    painter.restore();
+}
 
 GlyphButton::GlyphButton(QWidget *parent) : QPushButton(parent)
 {

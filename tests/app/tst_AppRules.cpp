@@ -2,14 +2,9 @@
 // boxes' texts, centring, scaling, the bars' feed and the font's text height.
 #include "ModalBoxCatcher.h"
 
-#include <ApplicationErrorText.h>
-#include <ApplicationTitle.h>
-#include <CentredPosition.h>
-#include <ErrorReport.h>
-#include <ProgressFeed.h>
-#include <ScaleRatio.h>
-#include <TextCellMetrics.h>
-#include <WindowFont.h>
+#include <Application.h>
+#include <MainRules.h>
+#include <MessageBoxes.h>
 
 #include <db/DbError.h>
 #include <run/RunError.h>

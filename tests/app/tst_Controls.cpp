@@ -1,18 +1,9 @@
 // The window's two controls on their own: the file-name field with its browse
 // button and memory, the glyph button, the arithmetic both draw by, and the
 // pictures compiled into the program.
-#include <BrowseButton.h>
-#include <BrowseMemory.h>
-#include <FileFilter.h>
-#include <FileNameRules.h>
 #include <FilenameEdit.h>
-#include <GlyphBlend.h>
 #include <GlyphButton.h>
-#include <GlyphButtonLayout.h>
-#include <InputLengthLimit.h>
-#include <OpenFileDialog.h>
 #include <Pictures.h>
-#include <WrappedCaption.h>
 
 #include <QApplication>
 #include <QClipboard>

@@ -3,10 +3,9 @@
 #include "../core/ProgramDir.h"
 #include "ModalBoxCatcher.h"
 
-#include <ApplicationTitle.h>
+#include <Application.h>
+#include <MainRules.h>
 #include <MainU.h>
-#include <ScaleRatio.h>
-#include <TextCellMetrics.h>
 
 #include <QFrame>
 #include <QLabel>

@@ -4,7 +4,6 @@
 #include "../core/ProgramDir.h"
 #include "ModalBoxCatcher.h"
 
-#include <BrowseButton.h>
 #include <FilenameEdit.h>
 #include <GlyphButton.h>
 #include <MainU.h>

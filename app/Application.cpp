@@ -1,4 +1,7 @@
-#include "ProgramIcon.h"
+#include "Application.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
 
 #ifdef Q_OS_WIN
 #include <QImage>
@@ -8,6 +11,28 @@
 #include <type_traits>
 
 #include <windows.h>
+#else
+#include <Pictures.h>
+#endif
+
+QString applicationTitle(const QString &programPath)
+{
+    QString name = QFileInfo(programPath).fileName();
+    const qsizetype dot = name.indexOf(u'.');
+    if (dot >= 0)
+        name.truncate(dot);
+    if (name.isEmpty())
+        return name;
+    return name.left(1).toUpper() + name.mid(1).toLower();
+}
+
+const QString &applicationTitle()
+{
+    static const QString title = applicationTitle(QCoreApplication::applicationFilePath());
+    return title;
+}
+
+#ifdef Q_OS_WIN
 
 namespace {
 
@@ -32,8 +57,6 @@ QIcon programIcon()
 }
 
 #else
-
-#include <Pictures.h>
 
 QIcon programIcon()
 {

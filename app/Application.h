@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QIcon>
 #include <QString>
+
+// What the program keeps for all of its windows, settled once at start-up.
 
 // The title that captions the error report: the program file's name without
 // its folder, cut at its first ".", its first character upper case and the
@@ -9,3 +12,8 @@ QString applicationTitle(const QString &programPath);
 
 // The title of the running program, worked out once at start-up.
 const QString &applicationTitle();
+
+// The program icon: on Windows the icon resource "MAINICON" carried in the
+// program file, in each of its sizes; elsewhere the same pictures compiled
+// into the program as resources.
+QIcon programIcon();
