@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QPointer>
+#include <QTranslator>
 
 #ifdef Q_OS_WIN
 #include <QImage>
@@ -30,6 +33,28 @@ const QString &applicationTitle()
 {
     static const QString title = applicationTitle(QCoreApplication::applicationFilePath());
     return title;
+}
+
+bool installToolkitTranslation(const QLocale &locale)
+{
+    static QPointer<QTranslator> installed;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+    }
+    // Owned by the application, so that it lives exactly as long as the texts
+    // it translates can be asked for.
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    // The translations of the Qt the program runs with: Debian keeps them in
+    // its qt6-translations-l10n package, a Windows copy beside its Qt.
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator);
+    installed = translator;
+    return true;
 }
 
 #ifdef Q_OS_WIN

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QLocale>
 #include <QString>
 
 // What the program keeps for all of its windows, settled once at start-up.
@@ -17,3 +18,9 @@ const QString &applicationTitle();
 // program file, in each of its sizes; elsewhere the same pictures compiled
 // into the program as resources.
 QIcon programIcon();
+
+// Qt's own texts, the open-file dialog's and the boxes' buttons, in the
+// language of `locale` where Qt's translations have it, English otherwise;
+// without them the program's Russian would sit beside Qt's English. Replaces
+// what an earlier call installed. Returns whether a translation was found.
+bool installToolkitTranslation(const QLocale &locale = QLocale::system());

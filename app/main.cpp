@@ -23,6 +23,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     applicationTitle();
+    installToolkitTranslation();
 
     std::unique_ptr<TfMain> fMain;
     try {

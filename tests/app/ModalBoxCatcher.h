@@ -21,6 +21,8 @@ public:
         QString caption;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         int buttons = 0;
+        // As the OK button reads, in whatever language Qt's texts are in.
+        QString okText;
         // Whatever the test asked to note while the box was up.
         QVariantMap state;
     };
@@ -47,6 +49,8 @@ private:
         seen.caption = box->windowTitle();
         seen.icon = box->icon();
         seen.buttons = int(box->buttons().size());
+        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+            seen.okText = ok->text();
         if (note_)
             seen.state = note_();
         boxes_.push_back(seen);

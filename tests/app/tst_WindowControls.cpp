@@ -1,14 +1,21 @@
 // The file-name fields and the start button as the main window sets them up:
-// which file type each field's dialog offers, the start button's glyph, and
-// its keys before, during and after a run.
+// which file type each field's dialog offers, the start button's glyph, its
+// keys before, during and after a run, and the language of Qt's own texts in
+// the dialog and the boxes.
 #include "../core/ProgramDir.h"
 #include "ModalBoxCatcher.h"
 
+#include <Application.h>
 #include <FilenameEdit.h>
 #include <GlyphButton.h>
 #include <MainU.h>
 #include <Pictures.h>
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <optional>
@@ -24,6 +31,8 @@ private slots:
     void startButtonShowsItsGlyph();
     void startKeys_data();
     void startKeys();
+    void toolkitTextsInTheUsersLanguage_data();
+    void toolkitTextsInTheUsersLanguage();
 };
 
 void tst_WindowControls::fieldsOfferTheirFileType_data()
@@ -112,6 +121,69 @@ void tst_WindowControls::startKeys()
     QTest::keyClick(w.windowHandle(), Qt::Key_Space);
     QTest::keyClick(w.windowHandle(), Qt::Key_Return);
     QCOMPARE(catcher.boxes().size(), size_t(1));
+}
+
+void tst_WindowControls::toolkitTextsInTheUsersLanguage_data()
+{
+    QTest::addColumn<QString>("locale"); // empty: the system's, Russian as ctest runs this
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QString>("lookIn");
+    QTest::addColumn<QString>("cancel");
+    QTest::addColumn<QString>("ok");
+    // Qt's Russian keeps "OK" as it is; Spanish shows that the boxes' button is
+    // translated all the same.
+    QTest::newRow("system, LANG=ru_RU.UTF-8") << QString() << true << QStringLiteral(u"Перейти к:")
+                                              << QStringLiteral(u"Отмена") << "OK";
+    QTest::newRow("English") << "en_US" << true << "Look in:" << "Cancel" << "OK";
+    QTest::newRow("Spanish") << "es_ES" << true << "Ver en:" << "Cancelar" << "Aceptar";
+    QTest::newRow("a language Qt has no translation for") << "sw_KE" << false << "Look in:" << "Cancel" << "OK";
+}
+
+void tst_WindowControls::toolkitTextsInTheUsersLanguage()
+{
+    QFETCH(QString, locale);
+    QFETCH(bool, found);
+    QFETCH(QString, lookIn);
+    QFETCH(QString, cancel);
+    QFETCH(QString, ok);
+    if (locale.isEmpty() && QLocale::system().language() != QLocale::Russian)
+        QSKIP("the system's language is not Russian here: run with LANG=ru_RU.UTF-8, as ctest does");
+    const auto backToEnglish = qScopeGuard([] { installToolkitTranslation(QLocale::c()); });
+    QCOMPARE(locale.isEmpty() ? installToolkitTranslation() : installToolkitTranslation(QLocale(locale)), found);
+
+    ProgramDir dir;
+    TfMain w(dir.dir());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+    // The field's own dialog, opened as its browse button opens it.
+    QString seenLookIn;
+    QString seenCancel;
+    QTimer poll;
+    poll.setInterval(5);
+    connect(&poll, &QTimer::timeout, &poll, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        poll.stop();
+        if (auto *label = dialog->findChild<QLabel *>(QStringLiteral("lookInLabel")))
+            seenLookIn = label->text();
+        if (auto *buttons = dialog->findChild<QDialogButtonBox *>())
+            if (QPushButton *button = buttons->button(QDialogButtonBox::Cancel))
+                seenCancel = button->text();
+        dialog->reject();
+    });
+    poll.start();
+    w.findChild<FilenameEdit *>(QStringLiteral("sFilenameEdit1"))->browse();
+    QCOMPARE(seenLookIn, lookIn);
+    QCOMPARE(seenCancel, cancel);
+
+    // A box of the window's: its text stays ours, its button is Qt's.
+    ModalBoxCatcher catcher;
+    w.sBitBtn1Click();
+    QCOMPARE(catcher.boxes().size(), size_t(1));
+    QCOMPARE(catcher.boxes().front().text, QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!"));
+    QCOMPARE(catcher.boxes().front().okText, ok);
 }
 
 QTEST_MAIN(tst_WindowControls)
