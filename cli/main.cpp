@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <optional>
@@ -53,6 +54,16 @@ void printErr(const QString &text)
     printTo(stderr, text);
 }
 
+// The Russian texts are the window's; a script's log also gets, in English,
+// what the twin looked for and where.
+void printMissing(const char *what, const QString &path)
+{
+    const QFileInfo info(path);
+    const char *problem = info.isDir() ? "is a folder, not a file" : "no such file";
+    printErr(QStringLiteral("reindex-cli: %1 list: %2: %3")
+                 .arg(QLatin1String(what), QLatin1String(problem), QDir::toNativeSeparators(info.absoluteFilePath())));
+}
+
 QString counted(qsizetype n, const char *one, const char *many)
 {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
@@ -64,10 +75,12 @@ int check(const CommandLine &command)
 {
     if (!run::LineFile::exists(command.sections)) {
         printErr(run::ReindexRun::sectionsMissingText());
+        printMissing("sections", command.sections);
         return InputMissing;
     }
     if (!run::LineFile::exists(command.forums)) {
         printErr(run::ReindexRun::forumsMissingText());
+        printMissing("forums", command.forums);
         return InputMissing;
     }
     std::optional<run::ListCheck> checked;
@@ -166,6 +179,7 @@ int main(int argc, char **argv)
     } catch (const db::DbError &e) {
         printErr(QStringLiteral(u"Ошибка соединения с базой данных!"));
         printErr(e.message());
+        printErr(QStringLiteral("reindex-cli: could not open the database %1").arg(directory + QStringLiteral("Database.mdb")));
         return DatabaseUnavailable;
     }
 
@@ -179,7 +193,10 @@ int main(int argc, char **argv)
         case run::ReindexRun::Outcome::Completed:
             break;
         case run::ReindexRun::Outcome::SectionsMissing:
+            printMissing("sections", command.sections);
+            return InputMissing;
         case run::ReindexRun::Outcome::ForumsMissing:
+            printMissing("forums", command.forums);
             return InputMissing;
         }
     } catch (const run::RunError &e) {

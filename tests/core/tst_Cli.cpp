@@ -26,14 +26,17 @@ void tst_Cli::answers_data()
     QTest::newRow("completed") << QStringList{"%D/s.txt", "%D/f.txt"} << true << 0
                                << QStringLiteral(u"Обработка завершена!\n") << QString();
     QTest::newRow("sections missing") << QStringList{"%D/none.txt", "%D/f.txt"} << true << 3 << QString()
-                                      << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n");
+                                      << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n"
+                                                         "reindex-cli: sections list: no such file: %D/none.txt\n");
     QTest::newRow("forums missing") << QStringList{"%D/s.txt", "%D"} << true << 3 << QString()
-                                    << QStringLiteral(u"Указан несуществующий файл \"forum.txt\"!\n");
+                                    << QStringLiteral(u"Указан несуществующий файл \"forum.txt\"!\n"
+                                                       "reindex-cli: forums list: is a folder, not a file: %D\n");
     QTest::newRow("run fails: report text with its full stop")
         << QStringList{"%D/bad.txt", "%D/f.txt"} << true << 1 << QString()
         << QStringLiteral(u"Файл \"%D/bad.txt\", строка 1: идентификатор \"x\" не является целым числом.\n");
     QTest::newRow("no database") << QStringList{"%D/s.txt", "%D/f.txt"} << false << 4 << QString()
-                                 << QStringLiteral(u"Ошибка соединения с базой данных!\nunable to open database file\n");
+                                 << QStringLiteral(u"Ошибка соединения с базой данных!\nunable to open database file\n"
+                                                                  "reindex-cli: could not open the database %D/Database.mdb\n");
     QTest::newRow("one file only") << QStringList{"%D/s.txt"} << true << 2 << QString()
                                    << QStringLiteral("reindex-cli: expected two files, SECTIONS and FORUMS\n"
                                                      "Try 'reindex-cli --help'.\n");

@@ -172,9 +172,12 @@ void tst_CliOptions::check_data()
 
     QTest::newRow("missing sections: the run's message, before anything is read")
         << sectionsExample << forumsExample << QStringList{"--check", "none.txt", "also-none.txt"} << 3 << QString()
-        << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n");
+        << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n"
+                          "reindex-cli: sections list: no such file: %D/none.txt\n");
     QTest::newRow("missing forums") << sectionsExample << forumsExample << QStringList{"--check", "s.txt", "%D"} << 3
-                                    << QString() << QStringLiteral(u"Указан несуществующий файл \"forum.txt\"!\n");
+                                    << QString()
+                                    << QStringLiteral(u"Указан несуществующий файл \"forum.txt\"!\n"
+                                                      "reindex-cli: forums list: is a folder, not a file: %D\n");
 }
 
 void tst_CliOptions::check()
@@ -467,7 +470,9 @@ void tst_CliOptions::dir_data()
         << QStringList{"--dir", ".", "%D/s.txt", "%D/f.txt"} << "%E" << true << 0 << QString() << "%E";
     QTest::newRow("DIR without a database: not the program's own")
         << QStringList{"--dir", "%E", "%D/s.txt", "%D/f.txt"} << "%D" << false << 4
-        << QStringLiteral(u"Ошибка соединения с базой данных!\nunable to open database file\n") << QString();
+        << QStringLiteral(u"Ошибка соединения с базой данных!\nunable to open database file\n"
+                          "reindex-cli: could not open the database %E/Database.mdb\n")
+        << QString();
     QTest::newRow("DIR that does not exist") << QStringList{"--dir", "%E/none", "%D/s.txt", "%D/f.txt"} << "%D"
                                              << true << 2
                                              << "reindex-cli: --dir '%E/none' is not a directory\n"
