@@ -35,6 +35,12 @@ const QString &applicationTitle()
     return title;
 }
 
+void prepareApplication()
+{
+    applicationTitle();
+    installToolkitTranslation();
+}
+
 bool installToolkitTranslation(const QLocale &locale)
 {
     static QPointer<QTranslator> installed;
@@ -46,8 +52,9 @@ bool installToolkitTranslation(const QLocale &locale)
     // it translates can be asked for.
     auto *translator = new QTranslator(QCoreApplication::instance());
     // The translations of the Qt the program runs with: Debian keeps them in
-    // its qt6-translations-l10n package, a Windows copy beside its Qt.
-    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+    // its qt6-translations-l10n package, a Windows copy beside its Qt. The
+    // "qt" catalog is the one both carry; it pulls in the base module's.
+    if (!translator->load(locale, QStringLiteral("qt"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
         return false;

@@ -19,6 +19,10 @@ const QString &applicationTitle();
 // into the program as resources.
 QIcon programIcon();
 
+// What the program settles once its QApplication exists: the title and Qt's
+// own texts in the system's language.
+void prepareApplication();
+
 // Qt's own texts, the open-file dialog's and the boxes' buttons, in the
 // language of `locale` where Qt's translations have it, English otherwise;
 // without them the program's Russian would sit beside Qt's English. Replaces

@@ -22,8 +22,7 @@ std::unique_ptr<TfMain> createMainWindow()
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    applicationTitle();
-    installToolkitTranslation();
+    prepareApplication();
 
     std::unique_ptr<TfMain> fMain;
     try {

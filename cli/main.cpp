@@ -138,7 +138,7 @@ void printReport(const run::RunSummary &summary, qint64 nanoseconds)
 QString programDirectory(const CommandLine &command)
 {
     if (command.directory.isEmpty())
-        return QCoreApplication::applicationDirPath() + QDir::separator();
+        return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + QDir::separator();
     QString dir = QDir::toNativeSeparators(QDir(command.directory).absolutePath());
     if (!dir.endsWith(QDir::separator()))
         dir += QDir::separator();

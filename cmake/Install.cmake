@@ -2,9 +2,11 @@
 # where it lands: the window, the twin and a pristine Database.mdb side by
 # side in DIR/lib/reindex, since both programs keep the database, the
 # intermediates and the outputs in their own folder. On Windows DIR itself is
-# that folder. Elsewhere the menu entry and the icon go to the freedesktop
-# places under DIR/share, and DIR/bin gets links to both programs (a program
-# started through its link still finds its own folder: Qt resolves the link).
+# that folder; Qt's own libraries are laid beside the programs there by Qt's
+# deployment tool, not by these rules. Elsewhere the menu entry and the icon
+# go to the freedesktop places under DIR/share, and DIR/bin gets links to both
+# programs (a program started through its link still finds its own folder: Qt
+# resolves the link).
 if(WIN32)
     set(REINDEX_INSTALL_PROGRAM_DIR .)
 else()
@@ -27,7 +29,8 @@ if(NOT WIN32)
             file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
             message(STATUS \"Linking: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${program}\")
             file(CREATE_LINK ../${REINDEX_INSTALL_PROGRAM_DIR}/${program}
-                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${program}\" SYMBOLIC)")
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${program}\" SYMBOLIC)
+            list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/${program}\")")
     endforeach()
 endif()
 
@@ -40,7 +43,6 @@ if(REINDEX_BUILD_APP AND NOT WIN32)
     # prefix is: `--prefix` may change it after configuring.
     install(CODE "
         set(REINDEX_DESKTOP_TEMPLATE \"${PROJECT_SOURCE_DIR}/resources/reindex.desktop.in\")
-        set(REINDEX_DESKTOP_STAGING \"${CMAKE_BINARY_DIR}/install/reindex.desktop\")
         set(REINDEX_PROGRAM_RELATIVE \"${REINDEX_INSTALL_PROGRAM_DIR}/reindex\")
         include(\"${PROJECT_SOURCE_DIR}/cmake/DesktopEntry.cmake\")")
 endif()

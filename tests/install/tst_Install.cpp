@@ -22,6 +22,9 @@ private slots:
     void menuEntryStartsTheInstalledWindow();
     void iconAtEverySize_data();
     void iconAtEverySize();
+    void menuEntryNamesTheProgramWhereItRuns_data();
+    void menuEntryNamesTheProgramWhereItRuns();
+    void installingAgainEmptiesTheDatabaseAndKeepsTheOutputs();
 
 private:
     QString installed(const QString &relative) const { return prefix_ + QLatin1Char('/') + relative; }
@@ -31,6 +34,9 @@ private:
 };
 
 namespace {
+
+const QString sectionsExample = QStringLiteral(REINDEX_SOURCE_DIR "/examples/sections.txt");
+const QString forumsExample = QStringLiteral(REINDEX_SOURCE_DIR "/examples/forums.txt");
 
 QString programFolder()
 {
@@ -61,32 +67,96 @@ qint64 rowsOf(sqlite3 *db, const char *table)
     return n;
 }
 
-// The command an entry's Exec key holds, read back by the entry format's own
-// rules: the string escapes first, then the quoting of the one argument.
+// Sections and forums in a database file; -1 for a table it cannot count.
+std::pair<qint64, qint64> rowsIn(const QString &database)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(database.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return {-1, -1};
+    }
+    const std::pair<qint64, qint64> rows{rowsOf(db, "Razdel_table"), rowsOf(db, "Forum_table")};
+    sqlite3_close(db);
+    return rows;
+}
+
+// The program an entry's Exec key starts, read back by the entry format's
+// own rules, strictly: the string escapes first, then the quoting of its one
+// argument. Anything those rules do not allow comes back as "<...>".
 QString execProgram(const QString &value)
 {
     QString unescaped;
     for (qsizetype i = 0; i < value.size(); ++i) {
-        if (value[i] == QLatin1Char('\\') && i + 1 < value.size()) {
-            const QChar next = value[++i];
-            unescaped += next == QLatin1Char('s') ? QStringLiteral(" ") : QString(next);
-        } else {
+        if (value[i] != QLatin1Char('\\')) {
             unescaped += value[i];
+            continue;
         }
+        const QChar next = i + 1 < value.size() ? value[++i] : QChar();
+        static const QMap<QChar, QChar> escapes{{u's', u' '}, {u'n', u'\n'}, {u't', u'\t'}, {u'r', u'\r'}, {u'\\', u'\\'}};
+        if (!escapes.contains(next))
+            return QStringLiteral("<no such string escape: \\%1>").arg(next);
+        unescaped += escapes.value(next);
     }
-    if (!unescaped.startsWith(QLatin1Char('"')) || !unescaped.endsWith(QLatin1Char('"')))
+    if (unescaped.size() < 2 || !unescaped.startsWith(QLatin1Char('"')) || !unescaped.endsWith(QLatin1Char('"')))
         return QStringLiteral("<not one quoted argument: %1>").arg(unescaped);
     const QString quoted = unescaped.mid(1, unescaped.size() - 2);
     QString program;
     for (qsizetype i = 0; i < quoted.size(); ++i) {
-        if (quoted[i] == QLatin1Char('\\') && i + 1 < quoted.size())
-            program += quoted[++i];
-        else if (quoted[i] == QLatin1Char('%') && i + 1 < quoted.size() && quoted[i + 1] == QLatin1Char('%'))
-            program += quoted[++i];
-        else
-            program += quoted[i];
+        const QChar c = quoted[i];
+        const QChar next = i + 1 < quoted.size() ? quoted[i + 1] : QChar();
+        if (c == QLatin1Char('\\')) {
+            if (!QStringLiteral("\"`$\\").contains(next))
+                return QStringLiteral("<no such quoted escape: \\%1>").arg(next);
+            program += next;
+            ++i;
+        } else if (c == QLatin1Char('%')) {
+            if (next != QLatin1Char('%'))
+                return QStringLiteral("<a field code in the program's name: %%1>").arg(next);
+            program += next;
+            ++i;
+        } else if (QStringLiteral("\"`$").contains(c)) {
+            return QStringLiteral("<unescaped %1 inside the quotes>").arg(c);
+        } else {
+            program += c;
+        }
     }
     return program;
+}
+
+QMap<QString, QString> entryKeys(const QString &path)
+{
+    QMap<QString, QString> keys;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return keys;
+    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals > 0)
+            keys.insert(line.left(equals), line.mid(equals + 1));
+    }
+    return keys;
+}
+
+// Runs `cmake --install` on the build as a user would, from `workingDirectory`,
+// with DESTDIR set only when `destdir` is not empty. Returns its output when
+// it fails, an empty string when it succeeds.
+QString install(const QString &prefix, const QString &workingDirectory, const QString &destdir = QString())
+{
+    QProcess cmake;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DESTDIR"));
+    if (!destdir.isEmpty())
+        environment.insert(QStringLiteral("DESTDIR"), destdir);
+    cmake.setProcessEnvironment(environment);
+    cmake.setWorkingDirectory(workingDirectory);
+    cmake.setProcessChannelMode(QProcess::MergedChannels);
+    cmake.start(QStringLiteral(REINDEX_CMAKE),
+                {QStringLiteral("--install"), QStringLiteral(REINDEX_BUILD_DIR), QStringLiteral("--prefix"), prefix});
+    if (!cmake.waitForFinished(60000))
+        return QStringLiteral("cmake --install did not finish");
+    if (cmake.exitStatus() != QProcess::NormalExit || cmake.exitCode() != 0)
+        return QStringLiteral("cmake --install failed:\n") + QString::fromLocal8Bit(cmake.readAll());
+    return QString();
 }
 
 } // namespace
@@ -94,14 +164,13 @@ QString execProgram(const QString &value)
 void tst_Install::initTestCase()
 {
     QVERIFY(root_.isValid());
+#ifdef Q_OS_WIN
     prefix_ = root_.filePath(QStringLiteral(u"мой софт/reindex $HOME 100%"));
-    QProcess install;
-    install.setProcessChannelMode(QProcess::MergedChannels);
-    install.start(QStringLiteral(REINDEX_CMAKE),
-                  {QStringLiteral("--install"), QStringLiteral(REINDEX_BUILD_DIR), QStringLiteral("--prefix"), prefix_});
-    QVERIFY(install.waitForFinished(60000));
-    QVERIFY2(install.exitStatus() == QProcess::NormalExit && install.exitCode() == 0,
-             install.readAll().constData());
+#else
+    prefix_ = root_.filePath(QStringLiteral(u"мой софт/\"reindex\" `$HOME` 100%"));
+#endif
+    const QString failure = install(prefix_, root_.path());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
 void tst_Install::programFolderHoldsBothProgramsAndAnEmptyDatabase()
@@ -117,13 +186,7 @@ void tst_Install::programFolderHoldsBothProgramsAndAnEmptyDatabase()
     // The build's own database holds whatever was run there; the installed
     // one must start with both tables and no rows.
     const QString database = installed(programFolder() + QStringLiteral("/Database.mdb"));
-    sqlite3 *db = nullptr;
-    QCOMPARE(sqlite3_open_v2(database.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    const qint64 sections = rowsOf(db, "Razdel_table");
-    const qint64 forums = rowsOf(db, "Forum_table");
-    sqlite3_close(db);
-    QCOMPARE(sections, 0);
-    QCOMPARE(forums, 0);
+    QCOMPARE(rowsIn(database), std::make_pair(qint64(0), qint64(0)));
     QVERIFY(QFileInfo(database).isWritable());
 }
 
@@ -135,8 +198,8 @@ void tst_Install::installedTwinRunsThroughItsLinkInItsOwnFolder()
     const QString command = installed(QStringLiteral("bin/reindex-cli"));
     QVERIFY(QFileInfo(command).isSymLink());
 #endif
-    const QString sections = QStringLiteral(REINDEX_SOURCE_DIR "/examples/sections.txt");
-    const QString forums = QStringLiteral(REINDEX_SOURCE_DIR "/examples/forums.txt");
+    const QString &sections = sectionsExample;
+    const QString &forums = forumsExample;
 
     // What the build's twin makes of the examples in a folder of its own.
     ProgramDir expected;
@@ -177,14 +240,7 @@ void tst_Install::menuEntryStartsTheInstalledWindow()
     QVERIFY(validate.waitForFinished(30000));
     QVERIFY2(validate.exitCode() == 0, validate.readAll().constData());
 
-    QFile file(entry);
-    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    QMap<QString, QString> keys;
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        if (equals > 0)
-            keys.insert(line.left(equals), line.mid(equals + 1));
-    }
+    const QMap<QString, QString> keys = entryKeys(entry);
     QCOMPARE(keys.value(QStringLiteral("Name")), QStringLiteral(u"Переиндексация БД"));
     QCOMPARE(keys.value(QStringLiteral("Icon")), QStringLiteral("reindex"));
     QCOMPARE(execProgram(keys.value(QStringLiteral("Exec"))), installed(programFolder() + QStringLiteral("/reindex")));
@@ -208,6 +264,73 @@ void tst_Install::iconAtEverySize()
     const QImage icon(installed(QStringLiteral("share/icons/hicolor/%1x%1/apps/reindex.png").arg(size)));
     QVERIFY(!icon.isNull());
     QCOMPARE(icon.size(), QSize(size, size));
+}
+
+void tst_Install::menuEntryNamesTheProgramWhereItRuns_data()
+{
+    QTest::addColumn<QString>("prefix");      // %R: a temporary folder
+    QTest::addColumn<QString>("destdir");     // empty: none
+    QTest::addColumn<QString>("entryLandsIn"); // the prefix the files are under
+    QTest::addColumn<QString>("programIn");   // the prefix Exec names
+    QTest::newRow("relative prefix, from where cmake runs") << "rel" << QString() << "%R/rel" << "%R/rel";
+    // A package build stages under DESTDIR; the menu will start the program
+    // from the prefix it is unpacked to.
+    QTest::newRow("staged under DESTDIR") << "/opt/reindex-test" << "%R/stage" << "%R/stage/opt/reindex-test"
+                                          << "/opt/reindex-test";
+}
+
+void tst_Install::menuEntryNamesTheProgramWhereItRuns()
+{
+#ifdef Q_OS_WIN
+    QSKIP("a Windows copy has no freedesktop menu entry");
+#endif
+    if (!REINDEX_WITH_WINDOW)
+        QSKIP("built without the window program");
+    QFETCH(QString, prefix);
+    QFETCH(QString, destdir);
+    QFETCH(QString, entryLandsIn);
+    QFETCH(QString, programIn);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const auto expand = [&](QString text) { return text.replace(QLatin1String("%R"), root.path()); };
+    const QString failure = install(prefix, root.path(), expand(destdir));
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+
+    const QString landed = expand(entryLandsIn);
+    QVERIFY(QFileInfo(landed + QStringLiteral("/lib/reindex/reindex")).isExecutable());
+    const QMap<QString, QString> keys = entryKeys(landed + QStringLiteral("/share/applications/reindex.desktop"));
+    QCOMPARE(execProgram(keys.value(QStringLiteral("Exec"))), expand(programIn) + QStringLiteral("/lib/reindex/reindex"));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/opt/reindex-test")));
+}
+
+// The README promises it: installing over a copy that has run gives an empty
+// database, keeps the outputs and leaves working links.
+void tst_Install::installingAgainEmptiesTheDatabaseAndKeepsTheOutputs()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString prefix = root.filePath(QStringLiteral("again"));
+    QString failure = install(prefix, root.path());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const QString folder = prefix + QLatin1Char('/') + programFolder() + QLatin1Char('/');
+    QCOMPARE(QProcess::execute(folder + exe(QStringLiteral("reindex-cli")), {sectionsExample, forumsExample}), 0);
+    QCOMPARE(rowsIn(folder + QStringLiteral("Database.mdb")), std::make_pair(qint64(3), qint64(5)));
+    QFile forums(folder + QStringLiteral("forum.txt"));
+    QVERIFY(forums.open(QIODevice::ReadOnly));
+    const QByteArray outputs = forums.readAll();
+    forums.close();
+    QVERIFY(!outputs.isEmpty());
+
+    failure = install(prefix, root.path());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(rowsIn(folder + QStringLiteral("Database.mdb")), std::make_pair(qint64(0), qint64(0)));
+    QVERIFY(forums.open(QIODevice::ReadOnly));
+    QCOMPARE(forums.readAll(), outputs);
+#ifndef Q_OS_WIN
+    const QFileInfo link(prefix + QStringLiteral("/bin/reindex-cli"));
+    QVERIFY(link.isSymLink());
+    QCOMPARE(link.canonicalFilePath(), QFileInfo(folder + QStringLiteral("reindex-cli")).canonicalFilePath());
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_Install)
