@@ -34,6 +34,11 @@ Database::Database(const QString &path) : path_(path)
     sqlite3_extended_result_codes(db_, 1);
 }
 
+void Database::setBusyTimeout(int milliseconds)
+{
+    check(sqlite3_busy_timeout(db_, milliseconds));
+}
+
 Database::~Database()
 {
     sqlite3_close_v2(db_);

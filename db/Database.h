@@ -33,6 +33,10 @@ public:
     // runs, so that a long one leaves room for the window; none to stop.
     void setProgressHandler(std::function<void()> tick);
 
+    // How long a statement waits for another connection's lock before it
+    // fails with "database is locked"; 0 fails at once.
+    void setBusyTimeout(int milliseconds);
+
     // The engine's failure for a result code, with its description.
     [[noreturn]] void fail(int rc) const;
     // Raises the engine's failure unless `rc` is one of the good ones.

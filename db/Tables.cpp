@@ -8,6 +8,11 @@ namespace {
 
 Database &opened(Database &db)
 {
+    // The last connection to close a file hands the engine's log back to it
+    // under an exclusive lock: a run opening the file just as another ends
+    // waits for that instead of failing as if there were no database.
+    // Once open, a lock held by another run fails at once.
+    db.setBusyTimeout(5000);
     // Both tables with the columns the run uses, or the open fails; this also
     // refuses a file that is no database of this engine.
     Statement(db, "SELECT id, old_id, str_value FROM Razdel_table LIMIT 0");
@@ -19,6 +24,7 @@ Database &opened(Database &db)
             "PRAGMA synchronous=FULL;"
             "PRAGMA cache_size=-16384;"
             "PRAGMA journal_size_limit=67108864;");
+    db.setBusyTimeout(0);
     return db;
 }
 

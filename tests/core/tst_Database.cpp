@@ -14,8 +14,10 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -61,6 +63,7 @@ private slots:
     void createsNothingInTheFile();
     void anotherWriterMakesTheTransactionFailAtOnce();
     void aFolderIsLockedForOneAtATime();
+    void openingWaitsForAnotherConnectionsExclusiveLock();
     void closingWithAStatementOpenFails();
     void progressHandlerTicksDuringALongStatement();
     void openFailures_data();
@@ -235,6 +238,38 @@ void tst_Database::aFolderIsLockedForOneAtATime()
         QCOMPARE(p.exitCode(), 1);
     }
     QCOMPARE(failureOf([&] { db::FolderLock again(dir_->dir()); }), QStringLiteral("<no failure>"));
+}
+
+// As the last connection of another run holds the file while it closes.
+void tst_Database::openingWaitsForAnotherConnectionsExclusiveLock()
+{
+    tables_.reset();
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(file().toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; SELECT count(*) FROM Razdel_table;", nullptr,
+                          nullptr, nullptr),
+             SQLITE_OK);
+    // Shows that the lock is one a plain opening would fail on.
+    sqlite3 *probe = nullptr;
+    QCOMPARE(sqlite3_open(file().toUtf8().constData(), &probe), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(probe, "SELECT count(*) FROM Razdel_table", nullptr, nullptr, nullptr), SQLITE_BUSY);
+    sqlite3_close(probe);
+
+    std::thread closer([other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        sqlite3_close(other);
+    });
+    QCOMPARE(failureOf([&] { tables_ = std::make_unique<db::Tables>(dir_->dir()); }), QStringLiteral("<no failure>"));
+    closer.join();
+    // Open, a lock of another's fails at once again.
+    QCOMPARE(sqlite3_open(file().toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    QElapsedTimer waited;
+    waited.start();
+    QCOMPARE(failureOf([&] { db::Transaction t(tables_->database()); }), QStringLiteral("database is locked"));
+    QVERIFY(waited.elapsed() < 2500);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
 }
 
 void tst_Database::closingWithAStatementOpenFails()
