@@ -79,13 +79,7 @@ done
 [[ -d $build ]] || die "no build directory '$build'"
 build=$(cd "$build" && pwd)
 
-twin=$build/bin/reindex-cli
-pristine=$build/tests/pristine/Database.mdb
-[[ -x $twin ]] || die "no $twin; build it first: cmake --build '$build' --target reindex-cli"
-[[ -f $pristine ]] || die "no $pristine; the build makes it (target 'database')"
-[[ -x /usr/bin/time ]] || die "/usr/bin/time is missing; install the 'time' package (apt-get install time)"
-awk=${AWK:-$(command -v mawk || command -v awk || true)}
-[[ -n $awk ]] || die "no awk; install mawk (apt-get install mawk)"
+source "$here/peers.sh"
 if [[ $mode == compare ]]; then
     command -v sqlite3 >/dev/null || die "the sqlite3 shell is missing (apt-get install sqlite3)"
 fi

@@ -44,13 +44,7 @@ build=${1:-$root/build}
 build=$(cd "$build" && pwd)
 [[ $target =~ ^[1-9][0-9]*$ ]] || die "HUGE_BYTES must be a positive integer, got '$target'"
 
-twin=$build/bin/reindex-cli
-pristine=$build/tests/pristine/Database.mdb
-[[ -x $twin ]] || die "no $twin; build it first: cmake --build '$build' --target reindex-cli"
-[[ -f $pristine ]] || die "no $pristine; the build makes it (target 'database')"
-[[ -x /usr/bin/time ]] || die "/usr/bin/time is missing; install the 'time' package (apt-get install time)"
-awk=${AWK:-$(command -v mawk || command -v awk || true)}
-[[ -n $awk ]] || die "no awk; install mawk (apt-get install mawk)"
+source "$here/peers.sh"
 
 # The list, the twin's database and its log, and two pairs of outputs each
 # about the list's size: five times the list leaves some room to spare.
