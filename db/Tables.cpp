@@ -2,6 +2,8 @@
 
 #include "DbError.h"
 
+#include <sqlite3.h>
+
 namespace db {
 
 namespace {
@@ -107,16 +109,23 @@ void Tables::flush()
         ~Clear()
         {
             t.pending_.clear();
-            t.titles_.clear();
+            t.titles_.resize(0); // keeps its room for the next batch
         }
     } clear{*this};
     if (pending_.size() == batch) {
+        const bool inTransaction = !sqlite3_get_autocommit(db_.handle());
         try {
             insertForums(insertForums_, 0, batch);
             return;
-        } catch (const DbError &) {
-            // None of the batch went in: one by one, the forums before the
-            // one refused go in, and its failure is raised.
+        } catch (const DbError &e) {
+            // A refused row undoes only its statement: none of the batch went
+            // in, so one by one the forums before the refused one go in, and
+            // its failure is raised. A failure that ended the transaction as
+            // well is raised at once: rows replayed then would each be
+            // committed on their own, beside the previous run's.
+            const bool stillInTransaction = !sqlite3_get_autocommit(db_.handle());
+            if ((e.code() & 0xff) != SQLITE_CONSTRAINT || stillInTransaction != inTransaction)
+                throw;
         }
     }
     for (std::size_t i = 0; i < pending_.size(); ++i)

@@ -142,7 +142,7 @@ QByteArrayView LineReader::decoded(QByteArrayView raw)
 {
     if (!codePage_)
         return raw;
-    decoded_.clear();
+    decoded_.resize(0); // keeps its room for the next line
     codePage_->appendUtf8(raw, decoded_);
     return decoded_;
 }

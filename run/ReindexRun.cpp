@@ -173,8 +173,12 @@ void ReindexRun::importSections(const QString &path)
         const LineFile::Split split = LineFile::splitField(line);
         const db::Number id = requireIdentifier(split.field, list, what, tables_);
         tables_.addSection(number, id, split.rest);
-        // The table took it, so it is a whole number of 32 bits.
-        numbers_.add(*asInt32(id), qint32(number));
+        // The shipped table refuses any identifier beyond 32 bits itself; one
+        // made without its rules must not hand the map a key it cannot hold.
+        const std::optional<qint32> key = asInt32(id);
+        if (!key)
+            throw RunError(QStringLiteral("CHECK constraint failed: old_id BETWEEN -2147483648 AND 2147483647"));
+        numbers_.add(*key, qint32(number));
         rowAdded();
         host_.stepOperation();
         host_.pump();

@@ -58,6 +58,7 @@ private slots:
     void refusesValuesTheColumnsDoNotTake();
     void aRefusedForumInABatchKeepsThoseBeforeIt_data();
     void aRefusedForumInABatchKeepsThoseBeforeIt();
+    void aFailureThatEndsTheTransactionIsNotReplayed();
     void emptiesBothTables();
     void countsWhatARunLeft();
     void createsNothingInTheFile();
@@ -168,6 +169,38 @@ void tst_Database::aRefusedForumInABatchKeepsThoseBeforeIt()
     // Nothing of the refused batch is left waiting to go in later.
     tables_->addForum(integer(-1), integer(1), 0, "after");
     QCOMPARE(tables_->forumCount(), qint64(kept + 1));
+}
+
+// A failure that takes the whole transaction with it (a full disk, an I/O
+// error, here a trigger's ROLLBACK) must not be answered by putting the batch
+// in again row by row, each committed on its own after the transaction that
+// emptied the tables was undone.
+void tst_Database::aFailureThatEndsTheTransactionIsNotReplayed()
+{
+    {
+        db::Transaction t(tables_->database());
+        tables_->addForum(integer(900), integer(1), 0, "an earlier run's");
+        tables_->flush();
+        t.commit();
+    }
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(file().toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other,
+                          "CREATE TRIGGER undo BEFORE INSERT ON Forum_table WHEN NEW.old_id = 30 "
+                          "BEGIN SELECT RAISE(ROLLBACK, 'the disk gave up'); END",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    sqlite3_close(other);
+
+    const QString failure = failureOf([&] {
+        db::Transaction t(tables_->database());
+        tables_->empty();
+        for (int i = 1; i <= 64; ++i)
+            tables_->addForum(integer(i), integer(1), 0, "t");
+        t.commit();
+    });
+    QCOMPARE(failure, QStringLiteral("the disk gave up"));
+    QCOMPARE(tableRows(file(), "Forum_table", "old_id"), QStringList{"900"});
 }
 
 void tst_Database::emptiesBothTables()

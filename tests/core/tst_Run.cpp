@@ -52,6 +52,7 @@ private slots:
     void recoversAPairLeftMidway();
     void replacedOutputKeepsItsPermissions();
     void aSecondRunInTheFolderFailsAtOnce();
+    void tablesWithoutTheirRulesGetNoIdentifierBeyond32Bits();
     void longStatementsLetTheWindowIn();
 
 private:
@@ -501,6 +502,34 @@ void tst_Run::aSecondRunInTheFolderFailsAtOnce()
 
 // Emptying a table of many rows is one statement of the engine: the host is
 // pumped while it goes on, before the run reaches its first line.
+// A database whose tables were made by hand, without the 32-bit rules: the
+// run refuses a section identifier beyond them as the shipped tables do,
+// rather than number its forums wrongly or worse.
+void tst_Run::tablesWithoutTheirRulesGetNoIdentifierBeyond32Bits()
+{
+    tables_.reset();
+    QVERIFY(QFile::remove(dir_->path("Database.mdb")));
+    sqlite3 *lax = nullptr;
+    QCOMPARE(sqlite3_open(dir_->path("Database.mdb").toUtf8().constData(), &lax), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(lax,
+                          "CREATE TABLE Razdel_table(id INTEGER PRIMARY KEY, old_id INTEGER, str_value TEXT);"
+                          "CREATE TABLE Forum_table(id INTEGER PRIMARY KEY, old_id INTEGER, podrazdel_id INTEGER,"
+                          " new_id INTEGER, str_value TEXT);",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    sqlite3_close(lax);
+    tables_ = std::make_unique<db::Tables>(dir_->dir());
+
+    dir_->write("sections.txt", "7|Seven\r\n3000000000|Big\r\n");
+    dir_->write("forums.txt", "1|3000000000|f1\r\n2|7|f2\r\n");
+    dir_->write("fr_fr.txt", oldSections);
+    dir_->write("forum.txt", oldForums);
+    QCOMPARE(runExpectingFailure(), QStringLiteral("CHECK constraint failed: old_id BETWEEN -2147483648 AND 2147483647"));
+    QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
+    QCOMPARE(dir_->read("forum.txt"), oldForums);
+    QCOMPARE(rows("Forum_table", "old_id"), QStringList());
+}
+
 void tst_Run::longStatementsLetTheWindowIn()
 {
     QByteArray forums;
