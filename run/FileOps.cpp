@@ -102,4 +102,12 @@ void FileOps::checkReplaceable(const QString &output, const QString &target)
         throw RunError(LineFile::createFailure(output, probe.errorString()));
 }
 
+bool FileOps::createLike(QFile &file, const QString &target)
+{
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered;
+    if (!QFileInfo::exists(target))
+        return file.open(mode);
+    return file.open(mode, QFile::permissions(target));
+}
+
 } // namespace run

@@ -23,6 +23,9 @@ public:
     // A rename is durable only once its directory is.
     static void syncDirectory(const QString &dir);
     static QString folderOf(const QString &path);
+    // Creates `file` anew for writing, with the permissions of `target` when
+    // it exists: a replaced file keeps who may read it.
+    static bool createLike(QFile &file, const QString &target);
 
     // A directory, a read-only file (by its mode bits: an administrator could
     // write anything) or a file that cannot be opened for writing is not

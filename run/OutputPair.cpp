@@ -46,7 +46,7 @@ public:
             throw RunError(LineFile::createFailure(output, qt_error_string(errno)));
 #endif
         file_.setFileName(temporary_);
-        if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        if (!FileOps::createLike(file_, target_))
             throw RunError(LineFile::createFailure(output, file_.errorString()));
         named_ = true;
     }

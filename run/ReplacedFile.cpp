@@ -60,7 +60,7 @@ void ReplacedFile::stage(QByteArrayView bytes)
     checkReplaceable();
     discard();
     QFile file(temporary_);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (!FileOps::createLike(file, target_))
         throw RunError(LineFile::createFailure(path_, file.errorString()));
     staged_ = true;
     const bool written = file.write(bytes.data(), bytes.size()) == bytes.size() && FileOps::syncFile(file);

@@ -91,6 +91,7 @@ private slots:
     void report();
     void map_data();
     void map();
+    void mapKeepsWhoMayReadIt();
     void encodingGivesTheUtf8TwinsOutputs_data();
     void encodingGivesTheUtf8TwinsOutputs();
     void encodingRefusesUndecodableBytes_data();
@@ -353,6 +354,21 @@ void tst_CliOptions::map()
     QCOMPARE(twin.dir.has("forum.txt"), exitCode != 1);
     if (exitCode == 5)
         QCOMPARE(twin.dir.read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
+}
+
+// A map kept from others' eyes stays so when it is replaced, as the outputs do.
+void tst_CliOptions::mapKeepsWhoMayReadIt()
+{
+    Twin twin;
+    twin.dir.write("s.txt", sectionsExample);
+    twin.dir.write("f.txt", forumsExample);
+    twin.dir.write("map.txt", "old\r\n");
+    const auto mode = QFile::ReadOwner | QFile::WriteOwner;
+    QVERIFY(QFile::setPermissions(twin.dir.path("map.txt"), mode));
+    const Outcome o = twin.run({"--map", "%D/map.txt", "%D/s.txt", "%D/f.txt"});
+    QCOMPARE(o.exitCode, 0);
+    QCOMPARE(twin.dir.read("map.txt"), QByteArray("10|1\r\n20|2\r\n"));
+    QCOMPARE(QFile::permissions(twin.dir.path("map.txt")) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), mode);
 }
 
 void tst_CliOptions::encodingGivesTheUtf8TwinsOutputs_data()
