@@ -147,6 +147,11 @@ QByteArrayView LineReader::decoded(QByteArrayView raw)
     return decoded_;
 }
 
+qsizetype LineReader::firstUndecodable(QByteArrayView raw) const
+{
+    return codePage_ ? codePage_->firstUndefined(raw) : firstIllFormedUtf8(raw);
+}
+
 qsizetype LineReader::check(const std::function<void()> &tick)
 {
     qsizetype runLines = -1;
@@ -154,12 +159,9 @@ qsizetype LineReader::check(const std::function<void()> &tick)
     while (nextRaw(line, false)) {
         if (tick && lineNumber_ % 65536 == 0)
             tick();
-        if (codePage_) {
-            if (codePage_->firstUndefined(line) >= 0)
-                throw RunError(LineFile::notDecodableFailure(path_, lineNumber_, codePage_->name()));
-        } else if (firstIllFormedUtf8(line) >= 0) {
-            throw RunError(LineFile::notUtf8Failure(path_, lineNumber_));
-        }
+        if (firstUndecodable(line) >= 0)
+            throw RunError(codePage_ ? LineFile::notDecodableFailure(path_, lineNumber_, codePage_->name())
+                                     : LineFile::notUtf8Failure(path_, lineNumber_));
         if (runLines < 0) {
             if (const void *nul = std::memchr(line.data(), 0, std::size_t(line.size())))
                 runLines = lineNumber_ - (nul == line.data() ? 1 : 0);

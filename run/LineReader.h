@@ -33,6 +33,10 @@ public:
     // UTF-8 of such bytes (valid until the next call).
     bool nextRaw(QByteArrayView &line, bool nulEnds = true);
     QByteArrayView decoded(QByteArrayView raw);
+    // The offset of the first of a line's bytes (as they stand in the file)
+    // that is not well-formed UTF-8, or that the code page leaves undefined;
+    // -1 when all of them decode. The one rule of the checking pass.
+    qsizetype firstUndecodable(QByteArrayView raw) const;
     // 1-based number of the line last given.
     qsizetype lineNumber() const noexcept { return lineNumber_; }
     // Back to the first line.

@@ -4,7 +4,6 @@
 #include "Identifier.h"
 #include "LineFile.h"
 #include "LineReader.h"
-#include "Utf8Check.h"
 
 #include <QStringList>
 
@@ -51,19 +50,13 @@ void ListCheck::readList(List list, const QString &path, const CodePage *codePag
     // after a NUL still refuses the whole file.
     while (reader.nextRaw(raw, false)) {
         const qsizetype number = reader.lineNumber();
-        bool decodes = true;
-        if (codePage) {
-            if (const qsizetype bad = codePage->firstUndefined(raw); bad >= 0) {
-                decodes = false;
-                add(list, number, Severity::Problem,
-                    QStringLiteral("undecodable in %1: byte %2 at column %3")
-                        .arg(codePage->name(), hexByte(uchar(raw[bad])))
-                        .arg(bad + 1));
-            }
-        } else if (const qsizetype bad = firstIllFormedUtf8(raw); bad >= 0) {
-            decodes = false;
+        const qsizetype bad = reader.firstUndecodable(raw);
+        const bool decodes = bad < 0;
+        if (!decodes) {
+            const QString where = QStringLiteral("byte %1 at column %2").arg(hexByte(uchar(raw[bad]))).arg(bad + 1);
             add(list, number, Severity::Problem,
-                QStringLiteral("ill-formed UTF-8: byte %1 at column %2").arg(hexByte(uchar(raw[bad]))).arg(bad + 1));
+                codePage ? QStringLiteral("undecodable in %1: %2").arg(codePage->name(), where)
+                         : QStringLiteral("ill-formed UTF-8: %1").arg(where));
         }
         if (ended)
             continue;

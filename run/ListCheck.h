@@ -2,7 +2,6 @@
 
 #include <QByteArrayView>
 #include <QString>
-#include <QString>
 #include <QStringView>
 
 #include <optional>
