@@ -77,9 +77,4 @@ QString LineFile::text(QByteArrayView utf8)
     return decoder.decode(utf8);
 }
 
-void LineFile::quietDelete(const QString &path)
-{
-    QFile::remove(path);
-}
-
 } // namespace run

@@ -27,8 +27,6 @@ public:
     // it is part of what the line says, unlike in the toolkit's own conversion.
     static QString text(QByteArrayView utf8);
 
-    static void quietDelete(const QString &path);
-
     // The path made absolute against the current directory, for messages.
     static QString fullPath(const QString &path);
 

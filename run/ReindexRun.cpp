@@ -1,5 +1,6 @@
 #include "ReindexRun.h"
 
+#include "FileOps.h"
 #include "Identifier.h"
 #include "LineFile.h"
 #include "LineReader.h"
@@ -257,8 +258,8 @@ void ReindexRun::finalCopy()
     outputs.commit();
 
     host_.stepOverall();
-    LineFile::quietDelete(intermediates[0]);
-    LineFile::quietDelete(intermediates[1]);
+    FileOps::removeQuietly(intermediates[0]);
+    FileOps::removeQuietly(intermediates[1]);
     host_.setOperationPosition(0);
     host_.pump();
 }

@@ -45,7 +45,7 @@ void ReplacedFile::replace(const QString &path, QByteArrayView bytes)
 void ReplacedFile::discard() noexcept
 {
     if (staged_) {
-        QFile::remove(temporary_);
+        FileOps::removeQuietly(temporary_);
         staged_ = false;
     }
 }
