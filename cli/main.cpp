@@ -6,11 +6,15 @@
 #include "ConsoleHost.h"
 
 #include <db/DbError.h>
+#include <db/FolderLock.h>
 #include <db/Tables.h>
 #include <run/LineFile.h>
 #include <run/ListCheck.h>
 #include <run/ReindexRun.h>
-#include <run/ReplacedFile.h>
+#include <run/FileSystem.h>
+#include <run/FolderFiles.h>
+#include <run/Journal.h>
+#include <run/Replacement.h>
 #include <run/ReportText.h>
 #include <run/RunError.h>
 #include <run/RunSummary.h>
@@ -145,6 +149,27 @@ QString programDirectory(const CommandLine &command)
     return dir;
 }
 
+// What --map must not replace, as files, not as names: the run's own files
+// in its folder, and the lists it reads. Empty when it is none of them.
+QString mapClash(const CommandLine &command, const QString &directory)
+{
+    const QString &map = command.mapFile;
+    for (const char *name : run::folderFiles::outputs)
+        if (run::fs::sameFile(map, directory + QLatin1String(name)))
+            return QStringLiteral("the output %1").arg(QLatin1String(name));
+    for (const char *name : run::folderFiles::intermediates)
+        if (run::fs::sameFile(map, directory + QLatin1String(name)))
+            return QStringLiteral("the intermediate file %1").arg(QLatin1String(name));
+    for (const char *name : run::folderFiles::database)
+        if (run::fs::sameFile(map, directory + QLatin1String(name)))
+            return QStringLiteral("the database file %1").arg(QLatin1String(name));
+    if (run::fs::sameFile(map, command.sections))
+        return QStringLiteral("the section list");
+    if (run::fs::sameFile(map, command.forums))
+        return QStringLiteral("the forum list");
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -172,6 +197,13 @@ int main(int argc, char **argv)
     }
 
     const QString directory = programDirectory(command);
+    if (!command.mapFile.isEmpty()) {
+        if (const QString clash = mapClash(command, directory); !clash.isEmpty()) {
+            printErr(QStringLiteral("reindex-cli: --map '%1' is %2; name another file for the map")
+                         .arg(QDir::toNativeSeparators(command.mapFile), clash));
+            return UsageError;
+        }
+    }
 
     std::optional<db::Tables> tables;
     try {
@@ -185,8 +217,13 @@ int main(int argc, char **argv)
 
     ConsoleHost host(command.sections, command.forums, directory, isatty(fileno(stderr)) != 0);
     QElapsedTimer wallTime;
+    // The folder is this twin's until the report and the map are made: they
+    // read the tables of this run, not of one started meanwhile.
+    std::optional<db::FolderLock> folder;
     try {
+        folder.emplace(directory);
         run::ReindexRun reindexRun(host, *tables);
+        reindexRun.setFolderHeld(true);
         reindexRun.setInputCodePage(command.codePage ? &*command.codePage : nullptr);
         wallTime.start();
         switch (reindexRun.run()) {
@@ -214,8 +251,10 @@ int main(int argc, char **argv)
     try {
         if (command.report)
             printReport(run::RunSummary::read(*tables), runNanoseconds);
-        if (!command.mapFile.isEmpty())
-            run::ReplacedFile::replace(command.mapFile, run::SectionMap::read(*tables));
+        if (!command.mapFile.isEmpty()) {
+            run::Journal journal(directory);
+            run::Replacement::replace(journal, command.mapFile, run::SectionMap::read(*tables));
+        }
     } catch (const run::RunError &e) {
         host.printError(run::reportText(e.message()));
         outcome = AfterRunFailed;

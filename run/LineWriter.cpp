@@ -13,10 +13,8 @@ constexpr qsizetype bufferSize = 1 << 20;
 
 } // namespace
 
-LineWriter::LineWriter(const QString &path) : file_(path), buffer_(bufferSize, Qt::Uninitialized)
+LineWriter::LineWriter(fs::Handle file) : file_(std::move(file)), buffer_(bufferSize, Qt::Uninitialized)
 {
-    if (!file_.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw RunError(LineFile::createFailure(path, file_.errorString()));
     append(QByteArrayView("\xEF\xBB\xBF", 3));
 }
 
@@ -29,7 +27,7 @@ void LineWriter::append(qint64 number)
 
 void LineWriter::write(QByteArrayView bytes)
 {
-    if (!bytes.isEmpty() && file_.write(bytes.data(), bytes.size()) != bytes.size())
+    if (!bytes.isEmpty() && !file_.write(bytes))
         throw RunError(LineFile::writeFailure());
 }
 
@@ -50,8 +48,6 @@ void LineWriter::close()
     write(QByteArrayView(buffer_.constData(), used_));
     used_ = 0;
     file_.close();
-    if (file_.error() != QFileDevice::NoError)
-        throw RunError(LineFile::writeFailure());
 }
 
 } // namespace run

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "FileSystem.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QFile>
 #include <QString>
 
 #include <cstring>
@@ -15,9 +16,8 @@ namespace run {
 class LineWriter
 {
 public:
-    // Creates the file, replacing any file of that name: a create failure
-    // when it cannot.
-    explicit LineWriter(const QString &path);
+    // Writes into a file the run has just made for it.
+    explicit LineWriter(fs::Handle file);
 
     // The parts of one line, then its CR LF. A short write is the write failure.
     template <typename... Parts>
@@ -45,7 +45,7 @@ private:
     void flush(QByteArrayView more);
     void write(QByteArrayView bytes);
 
-    QFile file_;
+    fs::Handle file_;
     QByteArray buffer_;
     qsizetype used_ = 0;
 };

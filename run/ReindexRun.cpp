@@ -1,11 +1,13 @@
 #include "ReindexRun.h"
 
-#include "FileOps.h"
+#include "FileSystem.h"
+#include "FolderFiles.h"
 #include "Identifier.h"
+#include "Journal.h"
 #include "LineFile.h"
 #include "LineReader.h"
 #include "LineWriter.h"
-#include "OutputPair.h"
+#include "Replacement.h"
 #include "RunError.h"
 #include "RunHost.h"
 
@@ -27,18 +29,43 @@ const QString forumsIntermediate = QStringLiteral("2.txt");
 // next to them, few enough that the engine's log and the work of merging it
 // into the database stay small, so no commit stops the window for long.
 constexpr qint64 rowsPerCommit = 1 << 17;
+constexpr qint64 copyBufferSize = 1 << 20;
 
 db::Number requireIdentifier(QByteArrayView field, const LineReader &list, const QString &what, db::Tables &tables)
 {
-    if (const std::optional<db::Number> value = identifierValue(field))
+    const std::optional<db::Number> value = identifierValue(field);
+    if (value && asInt32(*value))
         return *value;
     // A line before this one that the tables refuse is the failure to tell.
     tables.flush();
-    throw RunError(QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" не является целым числом")
-                       .arg(LineFile::fullPath(list.path()))
-                       .arg(list.lineNumber())
-                       .arg(what, LineFile::text(field)));
+    const QString text = value ? QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" выходит за пределы "
+                                                u"от -2147483648 до 2147483647")
+                               : QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" не является целым числом");
+    throw RunError(text.arg(LineFile::fullPath(list.path()), QString::number(list.lineNumber()), what,
+                            LineFile::text(field)));
 }
+
+void refuseIfSame(const QString &list, const QString &dir, const char *name)
+{
+    const QString working = dir + QLatin1String(name);
+    if (fs::of(working) && fs::sameFile(list, working))
+        throw RunError(QStringLiteral(u"Файл \"%1\" нельзя взять списком: это рабочий файл программы \"%2\".")
+                           .arg(LineFile::fullPath(list), QLatin1String(name)));
+}
+
+// A list must not be one of the folder's own files that the run writes
+// while it reads the lists: an intermediate, the database or its engine's
+// files. An output may be: it is replaced only once both lists are read.
+void refuseWorkingFile(const QString &list, const QString &dir)
+{
+    if (!fs::of(list))
+        return; // it cannot be opened either; the open failure tells
+    for (const char *name : folderFiles::intermediates)
+        refuseIfSame(list, dir, name);
+    for (const char *name : folderFiles::database)
+        refuseIfSame(list, dir, name);
+}
+
 
 // Ticks the host while the engine works on a long statement.
 class PumpDuringStatements
@@ -80,40 +107,67 @@ QString ReindexRun::completedText()
 
 ReindexRun::Outcome ReindexRun::run()
 {
-    // The folder is this run's from before its first step to its last: the
-    // runs of one folder share the tables, the intermediates and the outputs.
-    const db::FolderLock folder(host_.programDirectory());
+    const QString dir = host_.programDirectory();
+    Outcome outcome = Outcome::Completed;
+    {
+        // The folder is this run's from before its first step to its last:
+        // the runs of one folder share the tables, the intermediates and the
+        // outputs. It is let go before any box waits for the user.
+        std::optional<db::FolderLock> folder;
+        if (!folderHeld_)
+            folder.emplace(dir);
 
-    // A run killed while replacing the outputs left them mid-way: make the
-    // pair whole before anything reads it.
-    OutputPair::recover(host_.programDirectory() + sectionsOutput, host_.programDirectory() + forumsOutput);
+        // A run killed on the way left what its journal names: finish or
+        // undo it before anything reads the outputs.
+        Journal::recover(dir);
 
-    // Checks.
-    if (!LineFile::exists(host_.sectionsFileName())) {
+        // Checks.
+        if (!LineFile::exists(host_.sectionsFileName()))
+            outcome = Outcome::SectionsMissing;
+        else if (!LineFile::exists(host_.forumsFileName()))
+            outcome = Outcome::ForumsMissing;
+        else
+            work();
+    }
+    switch (outcome) {
+    case Outcome::SectionsMissing:
         host_.showMessage(sectionsMissingText(), caption(), MessageIcon::Warning);
-        return Outcome::SectionsMissing;
-    }
-    if (!LineFile::exists(host_.forumsFileName())) {
+        return outcome;
+    case Outcome::ForumsMissing:
         host_.showMessage(forumsMissingText(), caption(), MessageIcon::Warning);
-        return Outcome::ForumsMissing;
+        return outcome;
+    case Outcome::Completed:
+        break;
     }
-
-    work();
-
     host_.setBusyCursor(false);
     host_.showMessage(completedText(), caption(), MessageIcon::Information);
     host_.setStartEnabled(true);
     host_.setOverallPosition(0);
-    return Outcome::Completed;
+    return outcome;
 }
 
 void ReindexRun::work()
 {
+    const QString dir = host_.programDirectory();
     // Preparation.
     host_.setStartEnabled(false);
     host_.setOperationPosition(0);
     host_.setOverallPosition(0);
     const PumpDuringStatements pumping(tables_.database(), host_);
+
+    // Both lists are judged whole before anything changes: a list refused
+    // for its bytes leaves the tables and the outputs as they were.
+    const QString sectionsPath = host_.sectionsFileName();
+    const QString forumsPath = host_.forumsFileName();
+    refuseWorkingFile(sectionsPath, dir);
+    refuseWorkingFile(forumsPath, dir);
+    LineReader sections(sectionsPath, codePage_);
+    LineReader forums(forumsPath, codePage_);
+    const auto tick = [this] { host_.pump(); };
+    const qsizetype sectionLines = sections.check(tick);
+    const qsizetype forumLines = forums.check(tick);
+
+    Journal journal(dir);
     db::Transaction transaction(tables_.database());
     transaction_ = &transaction;
     uncommitted_ = 0;
@@ -126,10 +180,10 @@ void ReindexRun::work()
         tables_.empty();
         host_.setBusyCursor(true);
 
-        importSections(host_.sectionsFileName());
-        importForums(host_.forumsFileName());
-        renumber();
-        exportForums();
+        importSections(sections, sectionLines);
+        importForums(forums, forumLines);
+        renumber(journal);
+        exportForums(journal);
     } catch (...) {
         // What was done stays, durable, before the failure reaches anyone.
         try {
@@ -144,7 +198,7 @@ void ReindexRun::work()
     }
     // All database work is done: durable before any output is replaced.
     transaction.commit();
-    finalCopy();
+    finalCopy(journal);
 }
 
 void ReindexRun::rowAdded()
@@ -163,10 +217,9 @@ void ReindexRun::endPhase()
     host_.pump();
 }
 
-void ReindexRun::importSections(const QString &path)
+void ReindexRun::importSections(LineReader &list, qsizetype lines)
 {
-    LineReader list(path, codePage_);
-    host_.setOperationMaximum(int(list.check([this] { host_.pump(); })));
+    host_.setOperationMaximum(int(lines));
     const QString what = QStringLiteral(u"идентификатор");
     QByteArrayView line;
     numbers_.clear();
@@ -174,12 +227,7 @@ void ReindexRun::importSections(const QString &path)
         const LineFile::Split split = LineFile::splitField(line);
         const db::Number id = requireIdentifier(split.field, list, what, tables_);
         tables_.addSection(number, id, split.rest);
-        // The shipped table refuses any identifier beyond 32 bits itself; one
-        // made without its rules must not hand the map a key it cannot hold.
-        const std::optional<qint32> key = asInt32(id);
-        if (!key)
-            throw RunError(QStringLiteral("CHECK constraint failed: old_id BETWEEN -2147483648 AND 2147483647"));
-        numbers_.add(*key, qint32(number));
+        numbers_.add(qint32(id.integer), qint32(number));
         rowAdded();
         host_.stepOperation();
         host_.pump();
@@ -187,10 +235,9 @@ void ReindexRun::importSections(const QString &path)
     endPhase();
 }
 
-void ReindexRun::importForums(const QString &path)
+void ReindexRun::importForums(LineReader &list, qsizetype lines)
 {
-    LineReader list(path, codePage_);
-    host_.setOperationMaximum(int(list.check([this] { host_.pump(); })));
+    host_.setOperationMaximum(int(lines));
     const QString what = QStringLiteral(u"идентификатор");
     const QString sectionWhat = QStringLiteral(u"идентификатор раздела");
     numbers_.seal();
@@ -200,7 +247,7 @@ void ReindexRun::importForums(const QString &path)
         const LineFile::Split second = LineFile::splitField(first.rest);
         const db::Number id = requireIdentifier(first.field, list, what, tables_);
         const db::Number sectionId = requireIdentifier(second.field, list, sectionWhat, tables_);
-        const qint32 number = sectionId.isReal ? 0 : numbers_.numberOf(sectionId.integer);
+        const qint32 number = numbers_.numberOf(qint32(sectionId.integer));
         tables_.addForum(id, sectionId, number, second.rest);
         rowAdded();
         host_.stepOperation();
@@ -209,12 +256,23 @@ void ReindexRun::importForums(const QString &path)
     endPhase();
 }
 
-void ReindexRun::renumber()
+// An intermediate file of the run: "1.txt" or "2.txt" in the folder, unless
+// a file that is not the run's own has that name; it then stays as it is,
+// and the intermediate takes a name of the run's own beside it.
+LineWriter ReindexRun::intermediate(Journal &journal, int index)
+{
+    const QString name = host_.programDirectory() + (index == 0 ? sectionsIntermediate : forumsIntermediate);
+    fs::Handle file = journal.createPreferring(Journal::Role::Working, name, name, &intermediates_[index]);
+    intermediateIds_[index] = file.id();
+    return LineWriter(std::move(file));
+}
+
+void ReindexRun::renumber(Journal &journal)
 {
     // The forums were stamped as they went in; what is left is the sections'
     // own list with their numbers.
     host_.setOperationMaximum(int(tables_.sectionCount()));
-    LineWriter out(host_.programDirectory() + sectionsIntermediate);
+    LineWriter out = intermediate(journal, 0);
     db::Tables::Sections sections = tables_.sections();
     for (qint64 number = 1; sections.next(); ++number) {
         out.line(number, "|", sections.title());
@@ -225,10 +283,10 @@ void ReindexRun::renumber()
     endPhase();
 }
 
-void ReindexRun::exportForums()
+void ReindexRun::exportForums(Journal &journal)
 {
     host_.setOperationMaximum(int(tables_.forumCount()));
-    LineWriter out(host_.programDirectory() + forumsIntermediate);
+    LineWriter out = intermediate(journal, 1);
     db::Tables::Forums forums = tables_.forums();
     while (forums.next()) {
         out.line(forums.oldId(), "|", forums.sectionNumber(), "|", forums.title());
@@ -241,14 +299,35 @@ void ReindexRun::exportForums()
     host_.pump();
 }
 
-void ReindexRun::finalCopy()
+void ReindexRun::finalCopy(Journal &journal)
 {
     const QString dir = host_.programDirectory();
-    OutputPair outputs(dir + sectionsOutput, dir + forumsOutput);
-    const QString intermediates[] = {dir + sectionsIntermediate, dir + forumsIntermediate};
+    Replacement outputs(journal, {dir + sectionsOutput, dir + forumsOutput});
+    QByteArray buffer(copyBufferSize, Qt::Uninitialized);
     for (int i = 0; i < 2; ++i) {
+        // The intermediate the run wrote, and no file put in its place.
+        const QString &from = intermediates_[i];
+        fs::Handle source = fs::openOwnForReading(from);
+        if (!source.isOpen())
+            throw RunError(LineFile::openFailure(from, fs::lastError()));
+        if (source.id() != intermediateIds_[i])
+            throw RunError(LineFile::openFailure(from, fs::deniedText()));
+        outputs.begin(i);
         // The signature stays behind: the outputs never have one.
-        outputs.stageCopy(i, intermediates[i], 3, [this] { host_.pump(); });
+        qint64 skip = 3;
+        for (;;) {
+            const qint64 got = source.read(buffer.data(), buffer.size());
+            if (got < 0)
+                throw RunError(LineFile::readFailure());
+            if (got == 0)
+                break;
+            const qint64 dropped = qMin(skip, got);
+            skip -= dropped;
+            outputs.write(i, QByteArrayView(buffer.constData() + dropped, got - dropped));
+            if (got == buffer.size()) // more may follow
+                host_.pump();
+        }
+        outputs.finish(i);
         // One step for the file read, one for the file written.
         host_.stepOperation();
         host_.pump();
@@ -258,8 +337,8 @@ void ReindexRun::finalCopy()
     outputs.commit();
 
     host_.stepOverall();
-    FileOps::removeQuietly(intermediates[0]);
-    FileOps::removeQuietly(intermediates[1]);
+    journal.removeOwn(intermediates_[0]);
+    journal.removeOwn(intermediates_[1]);
     host_.setOperationPosition(0);
     host_.pump();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileSystem.h"
 #include "SectionNumbers.h"
 
 #include <QString>
@@ -12,6 +13,9 @@ class Transaction;
 namespace run {
 
 class CodePage;
+class Journal;
+class LineReader;
+class LineWriter;
 class RunHost;
 
 // The reindexing run behind the start button: both lists into the tables,
@@ -34,6 +38,10 @@ public:
     // The code page must outlive the run.
     void setInputCodePage(const CodePage *codePage) { codePage_ = codePage; }
 
+    // The caller holds the folder's lock (db::FolderLock) from before the
+    // run to after what it does with the run's tables: the run takes none.
+    void setFolderHeld(bool held) { folderHeld_ = held; }
+
     static QString caption();
     static QString sectionsMissingText();
     static QString forumsMissingText();
@@ -45,15 +53,19 @@ private:
     void endPhase();
     // Called after each row that goes in.
     void rowAdded();
-    void importSections(const QString &path);
-    void importForums(const QString &path);
-    void renumber();
-    void exportForums();
-    void finalCopy();
+    void importSections(LineReader &list, qsizetype lines);
+    void importForums(LineReader &list, qsizetype lines);
+    LineWriter intermediate(Journal &journal, int index);
+    void renumber(Journal &journal);
+    void exportForums(Journal &journal);
+    void finalCopy(Journal &journal);
 
     RunHost &host_;
     db::Tables &tables_;
     const CodePage *codePage_ = nullptr;
+    bool folderHeld_ = false;
+    QString intermediates_[2];
+    fs::FileId intermediateIds_[2];
     SectionNumbers numbers_;
     db::Transaction *transaction_ = nullptr;
     qint64 uncommitted_ = 0;
