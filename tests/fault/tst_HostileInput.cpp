@@ -159,7 +159,11 @@ void tst_HostileInput::hostileLines_data()
     completed("blanks, tabs and signs around digits", " +\t0 |a\r\n\t-\t2147483648\t|b\r\n",
               "2147483647| - 2147483648 |c\r\n- 0|+0|d\r\n", "1|a\r\n2|b\r\n", "2147483647|2|c\r\n0|1|d\r\n");
     refusedSections("an identifier far beyond 64 bits", okSection + "99999999999999999999|x\r\n",
-                    QStringLiteral("cannot store REAL value in INTEGER column Razdel_table.old_id"));
+                    QStringLiteral(u"Файл \"%1\", строка 2: идентификатор \"99999999999999999999\" выходит за "
+                                   u"пределы от -2147483648 до 2147483647"));
+    refusedForums("a section identifier just beyond 32 bits", "5|2147483648|f\r\n",
+                  QStringLiteral(u"Файл \"%1\", строка 1: идентификатор раздела \"2147483648\" выходит за "
+                                 u"пределы от -2147483648 до 2147483647"));
 
     // Markers and quotes of every kind stay text, byte for byte.
     const QByteArray markers = ":id ::x :::y :'q' :\"r\" :`s` ?1 ?2 @a $b : :";
