@@ -16,6 +16,8 @@ public:
     QStringList events;
     // Called on every pump, before it is recorded; lets a test act mid-run.
     std::function<void(int pumpIndex)> onPump;
+    // Called while a message waits to be dismissed.
+    std::function<void()> onMessage;
     int pumps = 0;
     int operationMaximum = 100;
     int operationPosition = 0;
@@ -53,6 +55,8 @@ public:
     {
         static const char *const icons[] = {"warning", "information", "error"};
         events << QStringLiteral("message %1 | %2 | %3").arg(text, caption, QLatin1String(icons[int(icon)]));
+        if (onMessage)
+            onMessage();
     }
     void pump() override
     {

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 // The twin's migration options as a script sees them: a copy of reindex-cli in
 // a temporary folder with its own Database.mdb, run with real files.
 
@@ -92,6 +94,9 @@ private slots:
     void map_data();
     void map();
     void mapKeepsWhoMayReadIt();
+    void mapThatIsAFileOfTheRunIsRefused_data();
+    void mapThatIsAFileOfTheRunIsRefused();
+    void listsNamedLikeTheIntermediatesAreRefusedAndKept();
     void encodingGivesTheUtf8TwinsOutputs_data();
     void encodingGivesTheUtf8TwinsOutputs();
     void encodingRefusesUndecodableBytes_data();
@@ -369,6 +374,70 @@ void tst_CliOptions::mapKeepsWhoMayReadIt()
     QCOMPARE(o.exitCode, 0);
     QCOMPARE(twin.dir.read("map.txt"), QByteArray("10|1\r\n20|2\r\n"));
     QCOMPARE(QFile::permissions(twin.dir.path("map.txt")) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), mode);
+}
+
+void tst_CliOptions::mapThatIsAFileOfTheRunIsRefused_data()
+{
+    QTest::addColumn<QString>("map");   // %D the program folder, %E another; "@" before a name makes it a link to %D's file
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("firstRun"); // no outputs yet
+    QTest::newRow("the output fr_fr.txt") << "%D/fr_fr.txt" << "the output fr_fr.txt" << false;
+    QTest::newRow("forum.txt before it exists") << "%D/forum.txt" << "the output forum.txt" << true;
+    QTest::newRow("the output by another way there") << "%E/../" + QStringLiteral("%1") + "/forum.txt"
+                                                     << "the output forum.txt" << false;
+    QTest::newRow("a link to the output") << "@fr_fr.txt" << "the output fr_fr.txt" << false;
+    QTest::newRow("the database") << "%D/Database.mdb" << "the database file Database.mdb" << false;
+    QTest::newRow("a second name of the database") << "=Database.mdb" << "the database file Database.mdb" << false;
+    QTest::newRow("the engine's log") << "%D/Database.mdb-wal" << "the database file Database.mdb-wal" << true;
+    QTest::newRow("an intermediate") << "%D/2.txt" << "the intermediate file 2.txt" << false;
+    QTest::newRow("the section list") << "%D/s.txt" << "the section list" << false;
+    QTest::newRow("the forum list by a relative name") << "f.txt" << "the forum list" << false;
+}
+
+// --map is judged as a file, before anything changes: one of the run's own
+// files, or a list, is refused as a usage error.
+void tst_CliOptions::mapThatIsAFileOfTheRunIsRefused()
+{
+    QFETCH(QString, map);
+    QFETCH(QString, what);
+    QFETCH(bool, firstRun);
+    Twin twin;
+    twin.dir.write("s.txt", sectionsExample);
+    twin.dir.write("f.txt", forumsExample);
+    if (!firstRun)
+        QCOMPARE(twin.run({"%D/s.txt", "%D/f.txt"}).exitCode, 0);
+    map = map.arg(QFileInfo(twin.folder()).fileName());
+    if (map.startsWith(u'@')) {
+        QVERIFY(QFile::link(twin.dir.path(map.mid(1)), twin.expand("%E/link.txt")));
+        map = QStringLiteral("%E/link.txt");
+    } else if (map.startsWith(u'=')) {
+        QVERIFY(::link(QFile::encodeName(twin.dir.path(map.mid(1))).constData(),
+                       QFile::encodeName(twin.expand("%E/db.txt")).constData())
+                == 0);
+        map = QStringLiteral("%E/db.txt");
+    }
+    const QMap<QString, QByteArray> before = twin.snapshot();
+    const Outcome o = twin.run({"--map", map, "%D/s.txt", "%D/f.txt"});
+    QCOMPARE(o.err, twin.expand(QStringLiteral("reindex-cli: --map '%1' is %2; name another file for the map\n")
+                                    .arg(map, what)));
+    QCOMPARE(o.exitCode, 2);
+    QCOMPARE(o.out, QString());
+    QCOMPARE(twin.snapshot(), before);
+}
+
+// Lists of the user's that have the intermediates' names, in the program
+// folder: refused before anything changes, and kept as they are.
+void tst_CliOptions::listsNamedLikeTheIntermediatesAreRefusedAndKept()
+{
+    Twin twin;
+    twin.dir.write("1.txt", sectionsExample);
+    twin.dir.write("2.txt", forumsExample);
+    const QMap<QString, QByteArray> before = twin.snapshot();
+    const Outcome o = twin.run({"1.txt", "2.txt"});
+    QCOMPARE(o.err, twin.expand(QStringLiteral(u"Файл \"%D/1.txt\" нельзя взять списком: это рабочий файл "
+                                               u"программы \"1.txt\".\n")));
+    QCOMPARE(o.exitCode, 1);
+    QCOMPARE(twin.snapshot(), before);
 }
 
 void tst_CliOptions::encodingGivesTheUtf8TwinsOutputs_data()

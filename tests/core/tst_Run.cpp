@@ -3,6 +3,7 @@
 #include "TableRows.h"
 
 #include <db/DbError.h>
+#include <db/FolderLock.h>
 #include <db/Tables.h>
 #include <run/Journal.h>
 #include <run/Replacement.h>
@@ -13,6 +14,7 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +63,9 @@ private slots:
     void aRunKilledWhileStagingIsUndoneByTheNext();
     void aJournalIsHonouredOnlyForTheFilesItMade();
     void anOutputReachedThroughLinksIsReplacedAtTheirEnd();
+    void plantedIntermediatesAreNeitherFollowedNorOpened();
+    void theFolderIsFreeWhileABoxWaits_data();
+    void theFolderIsFreeWhileABoxWaits();
     void replacedOutputKeepsItsPermissions();
     void aSecondRunInTheFolderFailsAtOnce();
     void tablesWithoutTheirRulesGetNoIdentifierBeyond32Bits();
@@ -771,6 +776,70 @@ void tst_Run::tablesWithoutTheirRulesGetNoIdentifierBeyond32Bits()
     QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
     QCOMPARE(dir_->read("forum.txt"), oldForums);
     QCOMPARE(rows("Forum_table", "old_id"), QStringList());
+}
+
+// What stands at an intermediate's name is not the run's: a link to a file
+// elsewhere is not written through, and a FIFO is not opened (the run would
+// wait on it for ever, holding its folder).
+void tst_Run::plantedIntermediatesAreNeitherFollowedNorOpened()
+{
+    QTemporaryDir elsewhere;
+    const QString outside = elsewhere.filePath("precious.txt");
+    {
+        QFile f(outside);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("precious\r\n");
+    }
+    QVERIFY(QFile::link(outside, dir_->path("1.txt")));
+    QCOMPARE(::mkfifo(QFile::encodeName(dir_->path("2.txt")).constData(), 0600), 0);
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
+    QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
+    QCOMPARE(dir_->read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
+    QFile f(outside);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("precious\r\n"));
+    QVERIFY(QFileInfo(dir_->path("1.txt")).isSymLink());
+    QStringList entries = dir_->entries();
+    entries.removeIf([](const QString &e) { return e.startsWith(QLatin1String("Database.mdb")); });
+    QCOMPARE(entries, (QStringList{"1.txt", "forum.txt", "forums.txt", "fr_fr.txt", "sections.txt"}));
+    struct stat st;
+    QVERIFY(::lstat(QFile::encodeName(dir_->path("2.txt")).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+void tst_Run::theFolderIsFreeWhileABoxWaits_data()
+{
+    QTest::addColumn<QString>("sectionsName");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("the completion box") << "sections.txt" << completedMessage();
+    QTest::newRow("a missing-file box") << "none.txt"
+                                        << QStringLiteral(u"message Указан несуществующий файл \"fr_fr.txt\"! | "
+                                                          u"Внимание! | warning");
+}
+
+// The folder is let go before a box waits for the user: a run started
+// meanwhile, from the twin or another window, is not refused for a run
+// whose work is over.
+void tst_Run::theFolderIsFreeWhileABoxWaits()
+{
+    QFETCH(QString, sectionsName);
+    QFETCH(QString, message);
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    host_.sections = dir_->path(sectionsName);
+    QString taken = QStringLiteral("<no box>");
+    host_.onMessage = [&] {
+        try {
+            db::FolderLock lock(dir_->dir());
+            taken = QStringLiteral("free");
+        } catch (const db::DbError &e) {
+            taken = e.message();
+        }
+    };
+    ReindexRun(host_, *tables_).run();
+    QVERIFY(host_.events.contains(message));
+    QCOMPARE(taken, QStringLiteral("free"));
 }
 
 void tst_Run::longStatementsLetTheWindowIn()
