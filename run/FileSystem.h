@@ -58,6 +58,8 @@ private:
 
 // The system's text for the last failed call on this thread.
 QString lastError();
+// Whether that call failed because the name was taken.
+bool lastErrorWasExists();
 // The text the system gives when a file is a folder, or may not be written.
 QString isFolderText();
 QString deniedText();

@@ -142,6 +142,11 @@ QString lastError()
     return systemText(errno);
 }
 
+bool lastErrorWasExists()
+{
+    return errno == EEXIST;
+}
+
 QString isFolderText()
 {
     return systemText(EISDIR);
@@ -309,12 +314,10 @@ QStringList namesIn(const QString &folder)
 
 QString uniqueTag()
 {
-    static std::mt19937_64 generator = [] {
-        std::random_device device;
-        std::seed_seq seed{device(), device(), device(), device(), unsigned(::getpid())};
-        return std::mt19937_64(seed);
-    }();
-    return QStringLiteral("%1").arg(generator(), 16, 16, QLatin1Char('0'));
+    // Drawn anew each time: a process forked from another draws its own.
+    std::random_device device;
+    const quint64 value = (quint64(device()) << 32) ^ device();
+    return QStringLiteral("%1").arg(value, 16, 16, QLatin1Char('0'));
 }
 
 QString folderOf(const QString &path)

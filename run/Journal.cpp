@@ -296,7 +296,8 @@ void Journal::append(const QByteArray &payload, bool durable)
         throw RunError(LineFile::writeFailure());
 }
 
-fs::Handle Journal::create(Role role, const QString &path, const QString &target, const QString &shownAs)
+bool Journal::tryCreate(Role role, const QString &path, const QString &target, const QString &shownAs,
+                        fs::Handle *made)
 {
     if (!file_.isOpen())
         open(shownAs);
@@ -306,49 +307,63 @@ fs::Handle Journal::create(Role role, const QString &path, const QString &target
     if (!h.isOpen()) {
         const QString reason = fs::lastError();
         append("lost " + hex(path), false);
+        if (exists)
+            return false;
         throw RunError(LineFile::createFailure(shownAs, reason));
     }
     const fs::FileId id = h.id();
     append("made " + hex(path) + ' ' + identity(id), false);
     live_.push_back({path, id});
-    return h;
+    *made = std::move(h);
+    return true;
+}
+
+fs::Handle Journal::createOwn(Role role, const QString &near, const QString &suffix, const QString &target,
+                              const QString &shownAs, QString *taken)
+{
+    fs::Handle h;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString path = ownNameBeside(near, suffix);
+        if (tryCreate(role, path, target, shownAs, &h)) {
+            *taken = path;
+            return h;
+        }
+    }
+    throw RunError(LineFile::createFailure(shownAs, fs::lastError()));
 }
 
 fs::Handle Journal::createPreferring(Role role, const QString &preferred, const QString &shownAs, QString *taken)
 {
     // A file of that name that is not the run's own is the user's: it stays.
-    QString path = preferred;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        if (!fs::ofEntry(path)) {
-            try {
-                fs::Handle h = create(role, path, QString(), shownAs);
-                *taken = path;
-                return h;
-            } catch (const RunError &) {
-                // Taken meanwhile: another name; anything else is the failure.
-                if (!fs::ofEntry(path))
-                    throw;
-            }
-        }
-        path = ownNameBeside(preferred, QStringLiteral(".tmp"));
+    fs::Handle h;
+    if (!fs::ofEntry(preferred) && tryCreate(role, preferred, QString(), shownAs, &h)) {
+        *taken = preferred;
+        return h;
     }
-    throw RunError(LineFile::createFailure(shownAs, fs::lastError()));
+    return createOwn(role, preferred, QStringLiteral(".tmp"), QString(), shownAs, taken);
 }
 
-bool Journal::linkBackup(const QString &target, const QString &backup)
+bool Journal::linkBackup(const QString &target, QString *taken)
 {
     if (!file_.isOpen())
         open(target);
-    append("new backup " + hex(backup) + ' ' + hex(target), false);
-    if (!fs::link(target, backup)) {
-        append("lost " + hex(backup), false);
-        return false;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString backup = ownNameBeside(target, QStringLiteral(".bak"));
+        append("new backup " + hex(backup) + ' ' + hex(target), false);
+        if (!fs::link(target, backup)) {
+            const bool taken = fs::lastErrorWasExists();
+            append("lost " + hex(backup), false);
+            if (taken)
+                continue;
+            return false;
+        }
+        const fs::FileId id = fs::ofEntry(backup).value_or(fs::FileId{});
+        append("made " + hex(backup) + ' ' + identity(id), false);
+        live_.push_back({backup, id});
+        *taken = backup;
+        return true;
     }
-    const std::optional<fs::FileId> id = fs::ofEntry(backup);
-    const fs::FileId known = id.value_or(fs::FileId{});
-    append("made " + hex(backup) + ' ' + identity(known), false);
-    live_.push_back({backup, known});
-    return true;
+    return false;
 }
 
 void Journal::kept(const QString &backup, const QString &target)

@@ -35,16 +35,19 @@ public:
     Journal(const Journal &) = delete;
     Journal &operator=(const Journal &) = delete;
 
-    // Creates the run's file `path` anew, named here first. `target` is what
-    // a staged file or a backup stands for, and lends its permissions. The
-    // create failure names `shownAs`.
-    fs::Handle create(Role role, const QString &path, const QString &target, const QString &shownAs);
+    // Creates a file of the run's anew, named here first, at a name of the
+    // run's own beside `near` ("<near>~<tag><suffix>"), given in `*taken`.
+    // `target` is what a staged file or a backup stands for, and lends its
+    // permissions. The create failure names `shownAs`.
+    fs::Handle createOwn(Role role, const QString &near, const QString &suffix, const QString &target,
+                         const QString &shownAs, QString *taken);
     // The same at `preferred` when that name is free, else at a name of the
     // run's own beside it. Gives the name it took in `*taken`.
     fs::Handle createPreferring(Role role, const QString &preferred, const QString &shownAs, QString *taken);
-    // A second name of `target`'s file as its backup, where the file system
-    // has second names; false, and nothing made, where it has none.
-    bool linkBackup(const QString &target, const QString &backup);
+    // A second name of `target`'s file as its backup, at a name of the run's
+    // own beside it (in `*taken`), where the file system has second names;
+    // false, and nothing made, where it has none.
+    bool linkBackup(const QString &target, QString *taken);
 
     // The backup of `target` is complete and on the disk.
     void kept(const QString &backup, const QString &target);
@@ -62,9 +65,6 @@ public:
     // Files the run made that are still there.
     bool holdsFiles() const noexcept { return !live_.empty(); }
 
-    // A name of the run's own beside `near`: "<name>~<tag><suffix>".
-    static QString ownNameBeside(const QString &near, const QString &suffix);
-
     // Puts right what the journals of runs killed in `folder` name: staged
     // files renamed over their targets when the run had committed, else the
     // targets' backups put back; then every file they name removed, and the
@@ -74,7 +74,10 @@ public:
     static void recover(const QString &folder);
 
 private:
+    static QString ownNameBeside(const QString &near, const QString &suffix);
     void open(const QString &shownAs);
+    // `create` that tells a name taken meanwhile (false) from a failure (raised).
+    bool tryCreate(Role role, const QString &path, const QString &target, const QString &shownAs, fs::Handle *made);
     void append(const QByteArray &record, bool durable);
     void forget(const QString &path);
 

@@ -53,8 +53,8 @@ void Replacement::begin(int index)
     Piece &p = pieces_.at(std::size_t(index));
     checkReplaceable(p);
     discard(p);
-    p.staged = Journal::ownNameBeside(p.target, QStringLiteral(".tmp"));
-    p.handle = journal_.create(Journal::Role::Staged, p.staged, p.target, p.shown);
+    p.handle = journal_.createOwn(Journal::Role::Staged, p.target, QStringLiteral(".tmp"), p.target, p.shown,
+                                  &p.staged);
 }
 
 void Replacement::write(int index, QByteArrayView bytes)
@@ -92,12 +92,12 @@ void Replacement::keepBackup(Piece &p)
         journal_.absent(p.target);
         return;
     }
-    p.backup = Journal::ownNameBeside(p.target, QStringLiteral(".bak"));
-    if (!journal_.linkBackup(p.target, p.backup)) {
+    if (!journal_.linkBackup(p.target, &p.backup)) {
         fs::Handle in = fs::openOwnForReading(p.target);
         if (!in.isOpen())
             throw RunError(LineFile::createFailure(p.shown, fs::lastError()));
-        fs::Handle out = journal_.create(Journal::Role::Backup, p.backup, p.target, p.shown);
+        fs::Handle out =
+            journal_.createOwn(Journal::Role::Backup, p.target, QStringLiteral(".bak"), p.target, p.shown, &p.backup);
         QByteArray buffer(copyBufferSize, Qt::Uninitialized);
         for (;;) {
             const qint64 got = in.read(buffer.data(), buffer.size());
