@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -110,7 +111,9 @@ int check(const CommandLine &command)
     return result.problemCount() == 0 ? Completed : RunFailed;
 }
 
-void printReport(const run::RunSummary &summary, qint64 nanoseconds)
+// False, with the reason, when stdout did not take the report: a script
+// must not take a full disk for an empty board.
+bool printReport(const run::RunSummary &summary, qint64 nanoseconds, QString &failure)
 {
     // A summary line, not a listing: --check names every one with its lines.
     constexpr qsizetype shown = 10;
@@ -132,7 +135,15 @@ void printReport(const run::RunSummary &summary, qint64 nanoseconds)
                         .arg(summary.forums)
                         .arg(summary.forumsWithoutSection)
                         .arg(repeated, QString::number(seconds, 'f', 3), rate));
-    std::fflush(stdout);
+    // The stream keeps an earlier failure too, the completion message's.
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout))
+        return true;
+    failure = QStringLiteral("reindex-cli: could not write the report to standard output");
+    if (!flushed)
+        failure += QLatin1String(": ") + qt_error_string(error);
+    return false;
 }
 
 QString programDirectory(const CommandLine &command)
@@ -212,8 +223,11 @@ int main(int argc, char **argv)
     // look like a failed run, which would leave them as they were.
     int outcome = Completed;
     try {
-        if (command.report)
-            printReport(run::RunSummary::read(*tables), runNanoseconds);
+        QString failure;
+        if (command.report && !printReport(run::RunSummary::read(*tables), runNanoseconds, failure)) {
+            host.printError(run::reportText(failure));
+            outcome = AfterRunFailed;
+        }
         if (!command.mapFile.isEmpty())
             run::ReplacedFile::replace(command.mapFile, run::SectionMap::read(*tables));
     } catch (const run::RunError &e) {

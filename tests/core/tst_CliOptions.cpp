@@ -50,14 +50,10 @@ public:
             a = expand(a);
         QProcess p;
         p.setWorkingDirectory(workingDirectory.isEmpty() ? folder() : workingDirectory);
+        if (!standardOutputFile.isEmpty())
+            p.setStandardOutputFile(standardOutputFile);
         p.start(dir.path("reindex-cli"), arguments);
-        Outcome o;
-        if (!p.waitForFinished(60000))
-            return o;
-        o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        o.out = QString::fromUtf8(p.readAllStandardOutput());
-        o.err = QString::fromUtf8(p.readAllStandardError());
-        return o;
+        return finish(p);
     }
 
     // Every file under the folder with its bytes: what "touches nothing" compares.
@@ -76,6 +72,19 @@ public:
 
     ProgramDir dir;
     QTemporaryDir other;
+    QString standardOutputFile; // none: read by the test
+
+private:
+    static Outcome finish(QProcess &p)
+    {
+        Outcome o;
+        if (!p.waitForFinished(60000))
+            return o;
+        o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        o.out = QString::fromUtf8(p.readAllStandardOutput());
+        o.err = QString::fromUtf8(p.readAllStandardError());
+        return o;
+    }
 };
 
 } // namespace
@@ -101,6 +110,8 @@ private slots:
     void usageErrors_data();
     void usageErrors();
     void helpDocumentsEveryOption();
+    void reportThatStdoutRefusesIsExit5_data();
+    void reportThatStdoutRefusesIsExit5();
 };
 
 void tst_CliOptions::check_data()
@@ -586,6 +597,36 @@ void tst_CliOptions::helpDocumentsEveryOption()
                              "windows-1251", "koi8-r", "cp866", "FILE:LINE: message", "Exit codes", "Examples:",
                              "reindex-cli --check --encoding cp1251"})
         QVERIFY2(o.out.contains(QLatin1String(word)), word);
+}
+
+void tst_CliOptions::reportThatStdoutRefusesIsExit5_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("map"); // afterwards
+
+    QTest::newRow("--report alone") << QStringList{"--report"} << QByteArray("<missing>");
+    QTest::newRow("the map is written all the same")
+        << QStringList{"--report", "--map", "%D/map.txt"} << QByteArray("10|1\r\n20|2\r\n");
+}
+
+// A report that never reached its reader is a failed --report: a script must
+// not take a full disk for an empty board.
+void tst_CliOptions::reportThatStdoutRefusesIsExit5()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, map);
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full to write the report to");
+    Twin twin;
+    twin.dir.write("s.txt", sectionsExample);
+    twin.dir.write("f.txt", forumsExample);
+    twin.standardOutputFile = QStringLiteral("/dev/full");
+    const Outcome o = twin.run(options + QStringList{"s.txt", "f.txt"});
+    QCOMPARE(o.err,
+             QStringLiteral("reindex-cli: could not write the report to standard output: No space left on device.\n"));
+    QCOMPARE(o.exitCode, 5);
+    QCOMPARE(twin.dir.read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
+    QCOMPARE(twin.dir.read("map.txt"), map);
 }
 
 QTEST_GUILESS_MAIN(tst_CliOptions)
