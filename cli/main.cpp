@@ -67,7 +67,7 @@ void printMissing(const char *what, const QString &path)
 
 QString counted(qsizetype n, const char *one, const char *many)
 {
-    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    return QStringLiteral("%1 %2").arg(QString::number(n), QLatin1String(n == 1 ? one : many));
 }
 
 // --check: the run's own existence checks and missing-file messages, then
@@ -98,7 +98,7 @@ int check(const CommandLine &command)
     for (const run::ListCheck::Finding &f : result.findings()) {
         const QString &file = f.list == run::ListCheck::List::Sections ? command.sections : command.forums;
         const QLatin1String kind(f.severity == run::ListCheck::Severity::Warning ? "warning: " : "");
-        text += QStringLiteral("%1:%2: %3%4\n").arg(file).arg(f.line).arg(kind, f.message).toLocal8Bit();
+        text += QStringLiteral("%1:%2: %3%4\n").arg(file, QString::number(f.line), kind, f.message).toLocal8Bit();
         if (text.size() >= 65536) {
             std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
             text.clear();
@@ -131,10 +131,9 @@ bool printReport(const run::RunSummary &summary, qint64 nanoseconds, QString &fa
                                    "repeated section identifiers: %4\n"
                                    "wall time: %5 s\n"
                                    "rows per second: %6")
-                        .arg(summary.sections)
-                        .arg(summary.forums)
-                        .arg(summary.forumsWithoutSection)
-                        .arg(repeated, QString::number(seconds, 'f', 3), rate));
+                        .arg(QString::number(summary.sections), QString::number(summary.forums),
+                             QString::number(summary.forumsWithoutSection), repeated,
+                             QString::number(seconds, 'f', 3), rate));
     // The stream keeps an earlier failure too, the completion message's.
     const bool flushed = std::fflush(stdout) == 0;
     const int error = errno;

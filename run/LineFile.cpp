@@ -48,18 +48,18 @@ QString LineFile::writeFailure()
     return QStringLiteral("Stream write error");
 }
 
+// Each message is made in one pass over its pattern: a "%1" in a path is part
+// of the path, not a place for the next argument.
 QString LineFile::notUtf8Failure(const QString &path, qsizetype line)
 {
     return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке %2")
-        .arg(fullPath(path))
-        .arg(line);
+        .arg(fullPath(path), QString::number(line));
 }
 
 QString LineFile::notDecodableFailure(const QString &path, qsizetype line, const QString &codePage)
 {
     return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке %2: ошибка в строке %3")
-        .arg(fullPath(path), codePage)
-        .arg(line);
+        .arg(fullPath(path), codePage, QString::number(line));
 }
 
 LineFile::Split LineFile::splitField(QByteArrayView line)

@@ -53,7 +53,8 @@ void ListCheck::readList(List list, const QString &path, const CodePage *codePag
         const qsizetype bad = reader.firstUndecodable(raw);
         const bool decodes = bad < 0;
         if (!decodes) {
-            const QString where = QStringLiteral("byte %1 at column %2").arg(hexByte(uchar(raw[bad]))).arg(bad + 1);
+            const QString where =
+                QStringLiteral("byte %1 at column %2").arg(hexByte(uchar(raw[bad])), QString::number(bad + 1));
             add(list, number, Severity::Problem,
                 codePage ? QStringLiteral("undecodable in %1: %2").arg(codePage->name(), where)
                          : QStringLiteral("ill-formed UTF-8: %1").arg(where));

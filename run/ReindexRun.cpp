@@ -35,9 +35,8 @@ db::Number requireIdentifier(QByteArrayView field, const LineReader &list, const
     // A line before this one that the tables refuse is the failure to tell.
     tables.flush();
     throw RunError(QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" не является целым числом")
-                       .arg(LineFile::fullPath(list.path()))
-                       .arg(list.lineNumber())
-                       .arg(what, LineFile::text(field)));
+                       .arg(LineFile::fullPath(list.path()), QString::number(list.lineNumber()), what,
+                            LineFile::text(field)));
 }
 
 // Ticks the host while the engine works on a long statement.

@@ -112,6 +112,8 @@ private slots:
     void helpDocumentsEveryOption();
     void reportThatStdoutRefusesIsExit5_data();
     void reportThatStdoutRefusesIsExit5();
+    void percentSignsInNamesStayAsTheyAre_data();
+    void percentSignsInNamesStayAsTheyAre();
 };
 
 void tst_CliOptions::check_data()
@@ -627,6 +629,54 @@ void tst_CliOptions::reportThatStdoutRefusesIsExit5()
     QCOMPARE(o.exitCode, 5);
     QCOMPARE(twin.dir.read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
     QCOMPARE(twin.dir.read("map.txt"), map);
+}
+
+void tst_CliOptions::percentSignsInNamesStayAsTheyAre_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("an identifier that is no number")
+        << "bad%1.txt" << QByteArray("x|y\r\n") << QStringList{"%D/bad%1.txt", "f.txt"} << 1
+        << QStringLiteral(u"Файл \"%D/bad%1.txt\", строка 1: идентификатор \"x\" не является целым числом.\n");
+    QTest::newRow("a section identifier, itself with a percent sign")
+        << "f%2.txt" << QByteArray("1|10|a\r\n2|%1|b\r\n") << QStringList{"s.txt", "f%2.txt"} << 1
+        << QStringLiteral(u"Файл \"%D/f%2.txt\", строка 2: идентификатор раздела \"%1\" не является целым числом.\n");
+    QTest::newRow("not UTF-8") << "%2%1.txt" << QByteArray("1|a\r\n2|\xC3\x28\r\n")
+                               << QStringList{"%2%1.txt", "f.txt"} << 1
+                               << QStringLiteral(u"Файл \"%D/%2%1.txt\" не является текстом в кодировке UTF-8: "
+                                                 u"ошибка в строке 2.\n");
+    QTest::newRow("not windows-1251") << "%L1.txt" << QByteArray("1|a\r\n2|\x98\r\n")
+                                      << QStringList{"--encoding", "cp1251", "%L1.txt", "f.txt"} << 1
+                                      << QStringLiteral(u"Файл \"%D/%L1.txt\" не является текстом в кодировке "
+                                                        u"windows-1251: ошибка в строке 2.\n");
+    QTest::newRow("--check: the finding's file and line")
+        << "s%1.txt" << QByteArray("10|a\r\nx|b\r\n") << QStringList{"--check", "s%1.txt", "f.txt"} << 1
+        << "s%1.txt:2: identifier \"x\" is not a whole number\n";
+    QTest::newRow("a missing list") << "s.txt" << sectionsExample << QStringList{"%D/none%1%2.txt", "f.txt"} << 3
+                                    << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n"
+                                                      "reindex-cli: sections list: no such file: %D/none%1%2.txt\n");
+}
+
+// A "%1" in a name is no placeholder: the message names the file and the
+// line as they are.
+void tst_CliOptions::percentSignsInNamesStayAsTheyAre()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    Twin twin;
+    twin.dir.write("s.txt", "10|News\r\n");
+    twin.dir.write("f.txt", "5|10|FAQ\r\n");
+    twin.dir.write(name, bytes);
+    const Outcome o = twin.run(arguments);
+    QCOMPARE(o.err, twin.expand(err));
+    QCOMPARE(o.exitCode, exitCode);
 }
 
 QTEST_GUILESS_MAIN(tst_CliOptions)
