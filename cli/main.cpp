@@ -62,7 +62,8 @@ void printMissing(const char *what, const QString &path)
     const QFileInfo info(path);
     const char *problem = info.isDir() ? "is a folder, not a file" : "no such file";
     printErr(QStringLiteral("reindex-cli: %1 list: %2: %3")
-                 .arg(QLatin1String(what), QLatin1String(problem), QDir::toNativeSeparators(info.absoluteFilePath())));
+                 .arg(QLatin1String(what), QLatin1String(problem),
+                      run::LineFile::shown(QDir::toNativeSeparators(info.absoluteFilePath()))));
 }
 
 QString counted(qsizetype n, const char *one, const char *many)
@@ -92,11 +93,13 @@ int check(const CommandLine &command)
         return RunFailed;
     }
     const run::ListCheck &result = *checked;
+    const QString sections = run::LineFile::shown(command.sections);
+    const QString forums = run::LineFile::shown(command.forums);
     // stderr is unbuffered: a board with a million orphaned forums would cost
     // a write per line.
     QByteArray text;
     for (const run::ListCheck::Finding &f : result.findings()) {
-        const QString &file = f.list == run::ListCheck::List::Sections ? command.sections : command.forums;
+        const QString &file = f.list == run::ListCheck::List::Sections ? sections : forums;
         const QLatin1String kind(f.severity == run::ListCheck::Severity::Warning ? "warning: " : "");
         text += QStringLiteral("%1:%2: %3%4\n").arg(file, QString::number(f.line), kind, f.message).toLocal8Bit();
         if (text.size() >= 65536) {
@@ -189,7 +192,8 @@ int main(int argc, char **argv)
     } catch (const db::DbError &e) {
         printErr(QStringLiteral(u"Ошибка соединения с базой данных!"));
         printErr(e.message());
-        printErr(QStringLiteral("reindex-cli: could not open the database %1").arg(directory + QStringLiteral("Database.mdb")));
+        printErr(QStringLiteral("reindex-cli: could not open the database %1")
+                     .arg(run::LineFile::shown(directory + QStringLiteral("Database.mdb"))));
         return DatabaseUnavailable;
     }
 

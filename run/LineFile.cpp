@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstring>
 
 namespace run {
@@ -25,7 +26,7 @@ bool LineFile::exists(const QString &path)
 
 QString LineFile::fullPath(const QString &path)
 {
-    return QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    return shown(QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath())));
 }
 
 QString LineFile::openFailure(const QString &path, const QString &reason)
@@ -75,6 +76,35 @@ QString LineFile::text(QByteArrayView utf8)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     return decoder.decode(utf8);
+}
+
+namespace {
+
+bool isControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+void appendEscaped(QString &out, uint value)
+{
+    out += QLatin1String("\\x") + QString::number(value, 16).toUpper().rightJustified(2, u'0');
+}
+
+} // namespace
+
+QString LineFile::shown(QStringView text)
+{
+    if (std::none_of(text.begin(), text.end(), [](QChar c) { return isControl(c.unicode()); }))
+        return text.toString();
+    QString out;
+    out.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        if (isControl(c.unicode()))
+            appendEscaped(out, c.unicode());
+        else
+            out += c;
+    }
+    return out;
 }
 
 } // namespace run

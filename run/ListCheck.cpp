@@ -83,13 +83,14 @@ std::optional<qint32> ListCheck::identifier(List list, qsizetype line, QByteArra
     const std::optional<db::Number> value = identifierValue(field);
     if (!value) {
         add(list, line, Severity::Problem,
-            QStringLiteral("%1 \"%2\" is not a whole number").arg(what, LineFile::text(field)));
+            QStringLiteral("%1 \"%2\" is not a whole number").arg(what, LineFile::shown(LineFile::text(field))));
         return std::nullopt;
     }
     const std::optional<qint32> narrow = asInt32(*value);
     if (!narrow)
         add(list, line, Severity::Problem,
-            QStringLiteral("%1 \"%2\" is out of range (-2147483648 to 2147483647)").arg(what, LineFile::text(field)));
+            QStringLiteral("%1 \"%2\" is out of range (-2147483648 to 2147483647)")
+                .arg(what, LineFile::shown(LineFile::text(field))));
     return narrow;
 }
 

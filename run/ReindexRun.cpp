@@ -36,7 +36,7 @@ db::Number requireIdentifier(QByteArrayView field, const LineReader &list, const
     tables.flush();
     throw RunError(QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" не является целым числом")
                        .arg(LineFile::fullPath(list.path()), QString::number(list.lineNumber()), what,
-                            LineFile::text(field)));
+                            LineFile::shown(LineFile::text(field))));
 }
 
 // Ticks the host while the engine works on a long statement.

@@ -114,6 +114,8 @@ private slots:
     void reportThatStdoutRefusesIsExit5();
     void percentSignsInNamesStayAsTheyAre_data();
     void percentSignsInNamesStayAsTheyAre();
+    void controlCharactersNeverReachTheTerminal_data();
+    void controlCharactersNeverReachTheTerminal();
 };
 
 void tst_CliOptions::check_data()
@@ -675,6 +677,58 @@ void tst_CliOptions::percentSignsInNamesStayAsTheyAre()
     twin.dir.write("f.txt", "5|10|FAQ\r\n");
     twin.dir.write(name, bytes);
     const Outcome o = twin.run(arguments);
+    QCOMPARE(o.err, twin.expand(err));
+    QCOMPARE(o.exitCode, exitCode);
+}
+
+void tst_CliOptions::controlCharactersNeverReachTheTerminal_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+
+    const QByteArray titleSetter = "\x1B]0;pwned\x07|a\r\n10|b\r\n";
+    QTest::newRow("the run refuses the identifier")
+        << "s.txt" << titleSetter << QStringList{"s.txt", "f.txt"} << 1
+        << QStringLiteral(u"Файл \"%D/s.txt\", строка 1: идентификатор \"\\x1B]0;pwned\\x07\" не является целым "
+                          u"числом.\n");
+    QTest::newRow("--check finds it, in a list whose name clears the screen")
+        << "s\x1B[2J.txt" << titleSetter << QStringList{"--check", "s\x1B[2J.txt", "f.txt"} << 1
+        << "s\\x1B[2J.txt:1: identifier \"\\x1B]0;pwned\\x07\" is not a whole number\n";
+    QTest::newRow("a missing list's name")
+        << "s.txt" << titleSetter << QStringList{"\x1B[2J\xC2\x9B" "2J.txt", "f.txt"} << 3
+        << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n"
+                          u"reindex-cli: sections list: no such file: %D/\\x1B[2J\\x9B2J.txt\n");
+    QTest::newRow("an unknown option") << "s.txt" << titleSetter << QStringList{"--\x1B[2J", "s.txt", "f.txt"} << 2
+                                       << "reindex-cli: unknown option '--\\x1B[2J'\nTry 'reindex-cli --help'.\n";
+    QTest::newRow("a --dir that is not one")
+        << "s.txt" << titleSetter << QStringList{"--dir", "%E/\r\x1B[1A", "s.txt", "f.txt"} << 2
+        << "reindex-cli: --dir '%E/\\x0D\\x1B[1A' is not a directory\nTry 'reindex-cli --help'.\n";
+    QTest::newRow("an unknown encoding") << "s.txt" << titleSetter
+                                         << QStringList{"--encoding", "\x1B[5m", "s.txt", "f.txt"} << 2
+                                         << "reindex-cli: unknown encoding '\\x1B[5m'; known: utf-8, windows-1251, "
+                                            "koi8-r, cp866\nTry 'reindex-cli --help'.\n";
+}
+
+// What a list or a name holds reaches the terminal escaped: a list must not be
+// able to retitle the window, clear the screen or forge a line of the log.
+void tst_CliOptions::controlCharactersNeverReachTheTerminal()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    Twin twin;
+    twin.dir.write("s.txt", "10|News\r\n");
+    twin.dir.write("f.txt", "5|10|FAQ\r\n");
+    twin.dir.write(name, bytes);
+    const Outcome o = twin.run(arguments);
+    for (const QChar c : o.err + o.out)
+        QVERIFY2(c == u'\n' || !(c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F)),
+                 qPrintable(QStringLiteral("U+%1 in %2").arg(QString::number(c.unicode(), 16), o.err)));
     QCOMPARE(o.err, twin.expand(err));
     QCOMPARE(o.exitCode, exitCode);
 }
