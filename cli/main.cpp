@@ -15,10 +15,12 @@
 #include <run/RunError.h>
 #include <run/RunSummary.h>
 #include <run/SectionMap.h>
+#include <run/SystemName.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -148,14 +150,40 @@ bool printReport(const run::RunSummary &summary, qint64 nanoseconds, QString &fa
     return false;
 }
 
-QString programDirectory(const CommandLine &command)
+// None when the program's own folder is asked for and its name does not
+// decode; `undecoded` then holds that name.
+std::optional<QString> programDirectory(const CommandLine &command, QByteArray &undecoded)
 {
     if (command.directory.isEmpty())
-        return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + QDir::separator();
+        return run::programFolder(&undecoded);
     QString dir = QDir::toNativeSeparators(QDir(command.directory).absolutePath());
     if (!dir.endsWith(QDir::separator()))
         dir += QDir::separator();
     return dir;
+}
+
+// The arguments after the program's name, from the bytes the system passed:
+// the application's own list turns bytes that are not UTF-8 into U+FFFD, so
+// a name in a legacy code page would name another file, or none. The first
+// argument that does not decode goes to `undecodable`.
+QStringList argumentsOf(int argc, char **argv, std::optional<QByteArray> &undecodable)
+{
+#ifdef Q_OS_WIN
+    // There the system passes them as UTF-16, and the application's list has them whole.
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return QCoreApplication::arguments().mid(1);
+#else
+    QStringList out;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        const std::optional<QString> name = run::decodedName(bytes);
+        if (!name && !undecodable)
+            undecodable = bytes;
+        out << name.value_or(QFile::decodeName(bytes));
+    }
+    return out;
+#endif
 }
 
 } // namespace
@@ -166,7 +194,15 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("reindex-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(REINDEX_VERSION));
 
-    const CommandLine command = CommandLine::parse(QCoreApplication::arguments().mid(1));
+    std::optional<QByteArray> undecodable;
+    CommandLine command = CommandLine::parse(argumentsOf(argc, argv, undecodable));
+    // Help and version need no name; anything else would use one that is not the one given.
+    if (undecodable && command.action != CommandLine::Action::Help && command.action != CommandLine::Action::Version) {
+        command.action = CommandLine::Action::Usage;
+        command.usageError =
+            QStringLiteral("argument '%1' is not UTF-8 (bytes shown as \\xHH); give the file or folder a UTF-8 name")
+                .arg(run::LineFile::shownBytes(*undecodable));
+    }
     switch (command.action) {
     case CommandLine::Action::Help:
         std::fputs(CommandLine::helpText(), stdout);
@@ -184,7 +220,16 @@ int main(int argc, char **argv)
         break;
     }
 
-    const QString directory = programDirectory(command);
+    QByteArray undecodedFolder;
+    const std::optional<QString> folder = programDirectory(command, undecodedFolder);
+    if (!folder) {
+        printErr(QStringLiteral(u"Ошибка соединения с базой данных!"));
+        printErr(
+            QStringLiteral("reindex-cli: could not open the database: the name of the program's folder %1 is not UTF-8")
+                .arg(run::LineFile::shownBytes(undecodedFolder)));
+        return DatabaseUnavailable;
+    }
+    const QString &directory = *folder;
 
     std::optional<db::Tables> tables;
     try {

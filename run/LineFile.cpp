@@ -1,6 +1,7 @@
 #include "LineFile.h"
 
 #include "RunError.h"
+#include "Utf8Check.h"
 
 #include <db/EngineText.h>
 
@@ -105,6 +106,19 @@ QString LineFile::shown(QStringView text)
             out += c;
     }
     return out;
+}
+
+QString LineFile::shownBytes(QByteArrayView bytes)
+{
+    QString out;
+    for (;;) {
+        const qsizetype bad = firstIllFormedUtf8(bytes);
+        if (bad < 0)
+            return out + shown(text(bytes));
+        out += shown(text(bytes.first(bad)));
+        appendEscaped(out, uchar(bytes[bad]));
+        bytes = bytes.sliced(bad + 1);
+    }
 }
 
 } // namespace run

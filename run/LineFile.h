@@ -32,6 +32,10 @@ public:
     // and what a list holds must neither steer the one nor break the lines of
     // either.
     static QString shown(QStringView text);
+    // Bytes meant as UTF-8 (a name the system passed) as a message shows
+    // them: each byte that is not well-formed UTF-8 as \xHH, and the rest as
+    // shown() shows its text.
+    static QString shownBytes(QByteArrayView bytes);
 
     // The path made absolute against the current directory, as messages show it.
     static QString fullPath(const QString &path);

@@ -6,6 +6,9 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 
 // The twin's migration options as a script sees them: a copy of reindex-cli in
@@ -56,6 +59,32 @@ public:
         return finish(p);
     }
 
+    // The same with the program and its arguments as the bytes the system
+    // passes: a name that is not UTF-8 would not survive a QString, so the
+    // shell makes each one from printf's octal escapes. Empty `program`: the
+    // twin in the program folder.
+    Outcome runBytes(QByteArray program, QList<QByteArray> arguments) const
+    {
+        if (program.isEmpty())
+            program = QFile::encodeName(dir.path("reindex-cli"));
+        QByteArray script = "exec";
+        for (QByteArray a : QList<QByteArray>{program} + arguments) {
+            a.replace("%D", QFile::encodeName(folder())).replace("%E", QFile::encodeName(otherFolder()));
+            QByteArray escaped;
+            for (const char c : a) {
+                if (std::isalnum(uchar(c)))
+                    escaped += c;
+                else
+                    escaped += '\\' + QByteArray::number(uchar(c), 8).rightJustified(3, '0');
+            }
+            script += " \"$(printf '" + escaped + "')\"";
+        }
+        QProcess p;
+        p.setWorkingDirectory(folder());
+        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromLatin1(script)});
+        return finish(p);
+    }
+
     // Every file under the folder with its bytes: what "touches nothing" compares.
     QMap<QString, QByteArray> snapshot() const
     {
@@ -87,6 +116,60 @@ private:
     }
 };
 
+// Files and folders whose names are bytes that are not UTF-8: the toolkit's
+// own file functions can neither make nor remove them, so they are made
+// through the system's and all removed again when this goes.
+class ByteNames
+{
+public:
+    explicit ByteNames(const Twin &twin) : twin_(twin) {}
+    ~ByteNames()
+    {
+        std::error_code ec;
+        for (const QByteArray &path : made_)
+            std::filesystem::remove_all(path.toStdString(), ec);
+    }
+
+    QByteArray path(QByteArray name) const
+    {
+        return name.replace("%D", QFile::encodeName(twin_.folder()))
+            .replace("%E", QFile::encodeName(twin_.otherFolder()));
+    }
+    void write(const QByteArray &name, const QByteArray &bytes)
+    {
+        made_ << path(name);
+        std::FILE *f = std::fopen(path(name).constData(), "wb");
+        QVERIFY(f);
+        QCOMPARE(std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), f), std::size_t(bytes.size()));
+        std::fclose(f);
+    }
+    void makeFolder(const QByteArray &name)
+    {
+        made_ << path(name);
+        QVERIFY(std::filesystem::create_directory(path(name).toStdString()));
+    }
+    void copy(const QString &from, const QByteArray &to)
+    {
+        std::error_code ec;
+        std::filesystem::copy_file(QFile::encodeName(from).toStdString(), path(to).toStdString(), ec);
+        QVERIFY2(!ec, ec.message().c_str());
+        const std::string source = QFile::encodeName(from).toStdString();
+        std::filesystem::permissions(path(to).toStdString(), std::filesystem::status(source).permissions());
+    }
+    QStringList entries(const QByteArray &folder) const
+    {
+        QStringList out;
+        for (const auto &entry : std::filesystem::directory_iterator(path(folder).toStdString()))
+            out << QString::fromStdString(entry.path().filename().string());
+        out.sort();
+        return out;
+    }
+
+private:
+    const Twin &twin_;
+    QList<QByteArray> made_;
+};
+
 } // namespace
 
 class tst_CliOptions : public QObject
@@ -112,6 +195,10 @@ private slots:
     void helpDocumentsEveryOption();
     void reportThatStdoutRefusesIsExit5_data();
     void reportThatStdoutRefusesIsExit5();
+    void namesThatAreNotUtf8AreRefused_data();
+    void namesThatAreNotUtf8AreRefused();
+    void programFolderNotUtf8IsNoDatabase_data();
+    void programFolderNotUtf8IsNoDatabase();
     void percentSignsInNamesStayAsTheyAre_data();
     void percentSignsInNamesStayAsTheyAre();
     void controlCharactersNeverReachTheTerminal_data();
@@ -631,6 +718,100 @@ void tst_CliOptions::reportThatStdoutRefusesIsExit5()
     QCOMPARE(o.exitCode, 5);
     QCOMPARE(twin.dir.read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
     QCOMPARE(twin.dir.read("map.txt"), map);
+}
+
+void tst_CliOptions::namesThatAreNotUtf8AreRefused_data()
+{
+    QTest::addColumn<QList<QByteArray>>("arguments");
+    QTest::addColumn<QString>("shown"); // the argument named in the refusal; empty: none
+
+    // "Список" in windows-1251, as an old board's export names its files.
+    const QByteArray cp1251 = "\xD1\xEF\xE8\xF1\xEE\xEA";
+    const QString shown = QStringLiteral("\\xD1\\xEF\\xE8\\xF1\\xEE\\xEA");
+    QTest::newRow("an existing list") << QList<QByteArray>{"%D/" + cp1251 + ".txt", "f.txt"}
+                                      << "%D/" + shown + ".txt";
+    QTest::newRow("relative, to --check") << QList<QByteArray>{"--check", "s.txt", cp1251 + ".txt"} << shown + ".txt";
+    QTest::newRow("--map FILE") << QList<QByteArray>{"--map", "%D/" + cp1251 + ".map", "s.txt", "f.txt"}
+                                << "%D/" + shown + ".map";
+    QTest::newRow("--map=FILE: the whole argument")
+        << QList<QByteArray>{"--map=%D/" + cp1251 + ".map", "s.txt", "f.txt"} << "--map=%D/" + shown + ".map";
+    QTest::newRow("--dir, an existing folder") << QList<QByteArray>{"--dir", "%D/" + cp1251, "s.txt", "f.txt"}
+                                               << "%D/" + shown;
+    QTest::newRow("UTF-8 around a sequence cut short")
+        << QList<QByteArray>{"s.txt", "\xD0\xA4\xD0.txt"} << QString::fromUtf8("\xD0\xA4") + "\\xD0.txt";
+    QTest::newRow("a UTF-8 name is taken") << QList<QByteArray>{"%D/\xD0\xA4.txt", "f.txt"} << QString();
+}
+
+// A name the twin cannot decode is refused as such, before anything is read
+// or written: decoded anyway it would be another name, so an existing list
+// would be reported missing and the map written under a name nobody gave.
+void tst_CliOptions::namesThatAreNotUtf8AreRefused()
+{
+    QFETCH(QList<QByteArray>, arguments);
+    QFETCH(QString, shown);
+    Twin twin;
+    twin.dir.write("s.txt", sectionsExample);
+    twin.dir.write("f.txt", forumsExample);
+    twin.dir.write(QString::fromUtf8("\xD0\xA4.txt"), sectionsExample);
+    ByteNames names(twin);
+    names.write("%D/\xD1\xEF\xE8\xF1\xEE\xEA.txt", sectionsExample);
+    names.makeFolder("%D/\xD1\xEF\xE8\xF1\xEE\xEA");
+    names.copy(twin.dir.path("Database.mdb"), "%D/\xD1\xEF\xE8\xF1\xEE\xEA/Database.mdb");
+    const QMap<QString, QByteArray> before = twin.snapshot();
+
+    const Outcome o = twin.runBytes(QByteArray(), arguments);
+    if (shown.isEmpty()) {
+        QCOMPARE(o.err, QString());
+        QCOMPARE(o.exitCode, 0);
+        QCOMPARE(twin.dir.read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
+        return;
+    }
+    QCOMPARE(o.err, twin.expand(QStringLiteral("reindex-cli: argument '%1' is not UTF-8 (bytes shown as \\xHH); "
+                                               "give the file or folder a UTF-8 name\n"
+                                               "Try 'reindex-cli --help'.\n")
+                                    .arg(shown)));
+    QCOMPARE(o.exitCode, 2);
+    QCOMPARE(o.out, QString());
+    QCOMPARE(twin.snapshot(), before);
+}
+
+void tst_CliOptions::programFolderNotUtf8IsNoDatabase_data()
+{
+    QTest::addColumn<QList<QByteArray>>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("its own folder")
+        << QList<QByteArray>() << 4
+        << QStringLiteral(u"Ошибка соединения с базой данных!\n"
+                          "reindex-cli: could not open the database: the name of the program's folder "
+                          "%E/\\xD1\\xEF\\xE8\\xF1\\xEE\\xEA/ is not UTF-8\n");
+    QTest::newRow("--dir names another") << QList<QByteArray>{"--dir", "%D"} << 0 << QString();
+}
+
+// The twin in a folder named in a legacy code page cannot name the database
+// beside it: that is no database, not one looked for somewhere else.
+void tst_CliOptions::programFolderNotUtf8IsNoDatabase()
+{
+    QFETCH(QList<QByteArray>, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    Twin twin;
+    twin.dir.write("s.txt", sectionsExample);
+    twin.dir.write("f.txt", forumsExample);
+    ByteNames names(twin);
+    const QByteArray folder = "%E/\xD1\xEF\xE8\xF1\xEE\xEA";
+    names.makeFolder(folder);
+    names.copy(twin.dir.path("reindex-cli"), folder + "/reindex-cli");
+    names.copy(twin.dir.path("Database.mdb"), folder + "/Database.mdb");
+
+    const Outcome o =
+        twin.runBytes(names.path(folder + "/reindex-cli"), options + QList<QByteArray>{"%D/s.txt", "%D/f.txt"});
+    QCOMPARE(o.err, twin.expand(err));
+    QCOMPARE(o.exitCode, exitCode);
+    QCOMPARE(o.out, exitCode == 0 ? completed : QString());
+    QCOMPARE(names.entries(folder), (QStringList{"Database.mdb", "reindex-cli"}));
+    QCOMPARE(twin.dir.has("forum.txt"), exitCode == 0);
 }
 
 void tst_CliOptions::percentSignsInNamesStayAsTheyAre_data()
