@@ -129,7 +129,8 @@ void ProgressFeed::setMaximum(int maximum)
 {
     if (maximum < minimum())
         throw run::RunError(
-            QStringLiteral(u"Недопустимое значение свойства %1.Max: %2").arg(bar_ ? bar_->objectName() : QString()).arg(maximum));
+            QStringLiteral(u"Недопустимое значение свойства %1.Max: %2")
+                .arg(bar_ ? bar_->objectName() : QString(), QString::number(maximum)));
     maximum_ = maximum;
     position_ = std::min(position_, maximum_);
 }

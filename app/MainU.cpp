@@ -8,11 +8,11 @@
 #include <GlyphButton.h>
 #include <Pictures.h>
 #include <run/ReindexRun.h>
+#include <run/SystemName.h>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
@@ -66,7 +66,7 @@ TfMain::~TfMain()
 
 QString TfMain::defaultProgramDirectory()
 {
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + QDir::separator();
+    return run::programFolder().value_or(QString());
 }
 
 void TfMain::createControls()
@@ -153,8 +153,14 @@ void TfMain::changeScale(const ScaleRatio &ratio)
 void TfMain::FormCreate()
 {
     try {
-        tables_.emplace(programDirectory_);
+        // No folder: its name did not decode, so the database beside the
+        // program cannot be named, and a bare name would take the current
+        // folder's instead.
+        if (!programDirectory_.isEmpty())
+            tables_.emplace(programDirectory_);
     } catch (...) {
+    }
+    if (!tables_) {
         // Whatever went wrong, the program cannot work without its database.
         showMessageBox(QStringLiteral(u"Ошибка соединения с базой данных!"), QStringLiteral(u"Внимание!"),
                        QMessageBox::Critical);

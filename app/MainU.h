@@ -30,9 +30,12 @@ class TfMain : public QWidget, public run::RunHost
 public:
     // `programDirectory` (with its trailing separator) holds Database.mdb and
     // receives the run's files; the program's own folder unless told otherwise.
+    // An empty one names no folder: the window then fails to connect, as it
+    // does without a database.
     explicit TfMain(QString programDirectory = defaultProgramDirectory(), QWidget *parent = nullptr);
     ~TfMain() override;
 
+    // Empty when the folder's name does not decode.
     static QString defaultProgramDirectory();
 
     bool isRunning() const { return running_; }

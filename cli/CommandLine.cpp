@@ -1,8 +1,16 @@
 #include "CommandLine.h"
 
+#include <run/LineFile.h>
+
 #include <QFileInfo>
 
 namespace {
+
+// What the command line was given, as a message to the terminal may show it.
+QString shown(const QString &argument)
+{
+    return run::LineFile::shown(argument);
+}
 
 const char help[] =
     "Usage: reindex-cli [OPTIONS] SECTIONS FORUMS\n"
@@ -45,7 +53,13 @@ const char help[] =
     "An option's value may also follow an \"=\": --map=map.txt.\n"
     "\n"
     "Messages: the run's own are the window's, in Russian; those of --check,\n"
-    "--report and the command line are in English.\n"
+    "--report and the command line are in English. A control character from a\n"
+    "list or a name is shown as \\xHH.\n"
+    "\n"
+    "Names of files and folders are read as UTF-8: one that is not (as a legacy\n"
+    "export may be named, in windows-1251) is a usage error, its other bytes\n"
+    "shown as \\xHH; rename it first. This program's folder must be UTF-8 too:\n"
+    "in one that is not, the database cannot be opened (exit code 4).\n"
     "\n"
     "Exit codes: 0 completed (with --check: the lists would run clean); 1 the run\n"
     "failed, the previous outputs untouched (with --check: a problem was found, or\n"
@@ -109,15 +123,15 @@ CommandLine CommandLine::parse(const QStringList &arguments)
             else if (name == QLatin1String("--dir"))
                 target = &out.directory;
             else
-                return fail(QStringLiteral("unknown option '%1'").arg(arg));
+                return fail(QStringLiteral("unknown option '%1'").arg(shown(arg)));
             if (eq > 0)
                 *target = arg.sliced(eq + 1);
             else if (i + 1 < arguments.size())
                 *target = arguments.at(++i);
             else
-                return fail(QStringLiteral("option '%1' needs a value").arg(name));
+                return fail(QStringLiteral("option '%1' needs a value").arg(shown(name)));
             if (target->isEmpty())
-                return fail(QStringLiteral("option '%1' needs a value").arg(name));
+                return fail(QStringLiteral("option '%1' needs a value").arg(shown(name)));
         }
     }
     if (!encoding.isEmpty() && encoding.compare(QLatin1String("utf-8"), Qt::CaseInsensitive) != 0
@@ -125,14 +139,14 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         out.codePage = run::CodePage::byName(encoding);
         if (!out.codePage)
             return fail(QStringLiteral("unknown encoding '%1'; known: utf-8, %2")
-                            .arg(encoding, run::CodePage::names().join(QLatin1String(", "))));
+                            .arg(shown(encoding), run::CodePage::names().join(QLatin1String(", "))));
     }
     if (check && (out.report || !out.mapFile.isEmpty()))
         return fail(QStringLiteral("--check runs nothing, so it takes neither --report nor --map"));
     // Checked here, not left to the database open: a mistyped folder is the
     // command line's fault, not the database's.
     if (!check && !out.directory.isEmpty() && !QFileInfo(out.directory).isDir())
-        return fail(QStringLiteral("--dir '%1' is not a directory").arg(out.directory));
+        return fail(QStringLiteral("--dir '%1' is not a directory").arg(shown(out.directory)));
     if (files.size() != 2)
         return fail(QStringLiteral("expected two files, SECTIONS and FORUMS"));
     out.sections = files.at(0);

@@ -111,11 +111,9 @@ void ConsoleHost::redraw(bool force)
     const int phase = qBound(0, overallPosition_, 5);
     const int percent = operationMaximum_ > 0 ? int(qint64(operationPosition_) * 100 / operationMaximum_) : 0;
     const QString line = QStringLiteral("\r%1/5 %2: %3 из %4 (%5%)\x1b[K")
-                             .arg(phase + 1 > 5 ? 5 : phase + 1)
-                             .arg(QString::fromUtf16(phases[phase]))
-                             .arg(operationPosition_)
-                             .arg(operationMaximum_)
-                             .arg(percent);
+                             .arg(QString::number(phase + 1 > 5 ? 5 : phase + 1), QString::fromUtf16(phases[phase]),
+                                  QString::number(operationPosition_), QString::number(operationMaximum_),
+                                  QString::number(percent));
     std::fputs(line.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
     progressShown_ = true;

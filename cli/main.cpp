@@ -19,12 +19,15 @@
 #include <run/RunError.h>
 #include <run/RunSummary.h>
 #include <run/SectionMap.h>
+#include <run/SystemName.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 
@@ -65,12 +68,13 @@ void printMissing(const char *what, const QString &path)
     const QFileInfo info(path);
     const char *problem = info.isDir() ? "is a folder, not a file" : "no such file";
     printErr(QStringLiteral("reindex-cli: %1 list: %2: %3")
-                 .arg(QLatin1String(what), QLatin1String(problem), QDir::toNativeSeparators(info.absoluteFilePath())));
+                 .arg(QLatin1String(what), QLatin1String(problem),
+                      run::LineFile::shown(QDir::toNativeSeparators(info.absoluteFilePath()))));
 }
 
 QString counted(qsizetype n, const char *one, const char *many)
 {
-    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    return QStringLiteral("%1 %2").arg(QString::number(n), QLatin1String(n == 1 ? one : many));
 }
 
 // --check: the run's own existence checks and missing-file messages, then
@@ -95,13 +99,15 @@ int check(const CommandLine &command)
         return RunFailed;
     }
     const run::ListCheck &result = *checked;
+    const QString sections = run::LineFile::shown(command.sections);
+    const QString forums = run::LineFile::shown(command.forums);
     // stderr is unbuffered: a board with a million orphaned forums would cost
     // a write per line.
     QByteArray text;
     for (const run::ListCheck::Finding &f : result.findings()) {
-        const QString &file = f.list == run::ListCheck::List::Sections ? command.sections : command.forums;
+        const QString &file = f.list == run::ListCheck::List::Sections ? sections : forums;
         const QLatin1String kind(f.severity == run::ListCheck::Severity::Warning ? "warning: " : "");
-        text += QStringLiteral("%1:%2: %3%4\n").arg(file).arg(f.line).arg(kind, f.message).toLocal8Bit();
+        text += QStringLiteral("%1:%2: %3%4\n").arg(file, QString::number(f.line), kind, f.message).toLocal8Bit();
         if (text.size() >= 65536) {
             std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
             text.clear();
@@ -114,7 +120,9 @@ int check(const CommandLine &command)
     return result.problemCount() == 0 ? Completed : RunFailed;
 }
 
-void printReport(const run::RunSummary &summary, qint64 nanoseconds)
+// False, with the reason, when stdout did not take the report: a script
+// must not take a full disk for an empty board.
+bool printReport(const run::RunSummary &summary, qint64 nanoseconds, QString &failure)
 {
     // A summary line, not a listing: --check names every one with its lines.
     constexpr qsizetype shown = 10;
@@ -132,17 +140,26 @@ void printReport(const run::RunSummary &summary, qint64 nanoseconds)
                                    "repeated section identifiers: %4\n"
                                    "wall time: %5 s\n"
                                    "rows per second: %6")
-                        .arg(summary.sections)
-                        .arg(summary.forums)
-                        .arg(summary.forumsWithoutSection)
-                        .arg(repeated, QString::number(seconds, 'f', 3), rate));
-    std::fflush(stdout);
+                        .arg(QString::number(summary.sections), QString::number(summary.forums),
+                             QString::number(summary.forumsWithoutSection), repeated,
+                             QString::number(seconds, 'f', 3), rate));
+    // The stream keeps an earlier failure too, the completion message's.
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout))
+        return true;
+    failure = QStringLiteral("reindex-cli: could not write the report to standard output");
+    if (!flushed)
+        failure += QLatin1String(": ") + qt_error_string(error);
+    return false;
 }
 
-QString programDirectory(const CommandLine &command)
+// None when the program's own folder is asked for and its name does not
+// decode; `undecoded` then holds that name.
+std::optional<QString> programDirectory(const CommandLine &command, QByteArray &undecoded)
 {
     if (command.directory.isEmpty())
-        return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + QDir::separator();
+        return run::programFolder(&undecoded);
     QString dir = QDir::toNativeSeparators(QDir(command.directory).absolutePath());
     if (!dir.endsWith(QDir::separator()))
         dir += QDir::separator();
@@ -170,6 +187,30 @@ QString mapClash(const CommandLine &command, const QString &directory)
     return QString();
 }
 
+// The arguments after the program's name, from the bytes the system passed:
+// the application's own list turns bytes that are not UTF-8 into U+FFFD, so
+// a name in a legacy code page would name another file, or none. The first
+// argument that does not decode goes to `undecodable`.
+QStringList argumentsOf(int argc, char **argv, std::optional<QByteArray> &undecodable)
+{
+#ifdef Q_OS_WIN
+    // There the system passes them as UTF-16, and the application's list has them whole.
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return QCoreApplication::arguments().mid(1);
+#else
+    QStringList out;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        const std::optional<QString> name = run::decodedName(bytes);
+        if (!name && !undecodable)
+            undecodable = bytes;
+        out << name.value_or(QFile::decodeName(bytes));
+    }
+    return out;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -178,7 +219,15 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("reindex-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(REINDEX_VERSION));
 
-    const CommandLine command = CommandLine::parse(QCoreApplication::arguments().mid(1));
+    std::optional<QByteArray> undecodable;
+    CommandLine command = CommandLine::parse(argumentsOf(argc, argv, undecodable));
+    // Help and version need no name; anything else would use one that is not the one given.
+    if (undecodable && command.action != CommandLine::Action::Help && command.action != CommandLine::Action::Version) {
+        command.action = CommandLine::Action::Usage;
+        command.usageError =
+            QStringLiteral("argument '%1' is not UTF-8 (bytes shown as \\xHH); give the file or folder a UTF-8 name")
+                .arg(run::LineFile::shownBytes(*undecodable));
+    }
     switch (command.action) {
     case CommandLine::Action::Help:
         std::fputs(CommandLine::helpText(), stdout);
@@ -196,11 +245,20 @@ int main(int argc, char **argv)
         break;
     }
 
-    const QString directory = programDirectory(command);
+    QByteArray undecodedFolder;
+    const std::optional<QString> folder = programDirectory(command, undecodedFolder);
+    if (!folder) {
+        printErr(QStringLiteral(u"Ошибка соединения с базой данных!"));
+        printErr(
+            QStringLiteral("reindex-cli: could not open the database: the name of the program's folder %1 is not UTF-8")
+                .arg(run::LineFile::shownBytes(undecodedFolder)));
+        return DatabaseUnavailable;
+    }
+    const QString &directory = *folder;
     if (!command.mapFile.isEmpty()) {
         if (const QString clash = mapClash(command, directory); !clash.isEmpty()) {
             printErr(QStringLiteral("reindex-cli: --map '%1' is %2; name another file for the map")
-                         .arg(QDir::toNativeSeparators(command.mapFile), clash));
+                         .arg(run::LineFile::shown(QDir::toNativeSeparators(command.mapFile)), clash));
             return UsageError;
         }
     }
@@ -211,7 +269,8 @@ int main(int argc, char **argv)
     } catch (const db::DbError &e) {
         printErr(QStringLiteral(u"Ошибка соединения с базой данных!"));
         printErr(e.message());
-        printErr(QStringLiteral("reindex-cli: could not open the database %1").arg(directory + QStringLiteral("Database.mdb")));
+        printErr(QStringLiteral("reindex-cli: could not open the database %1")
+                     .arg(run::LineFile::shown(directory + QStringLiteral("Database.mdb"))));
         return DatabaseUnavailable;
     }
 
@@ -219,9 +278,9 @@ int main(int argc, char **argv)
     QElapsedTimer wallTime;
     // The folder is this twin's until the report and the map are made: they
     // read the tables of this run, not of one started meanwhile.
-    std::optional<db::FolderLock> folder;
+    std::optional<db::FolderLock> lock;
     try {
-        folder.emplace(directory);
+        lock.emplace(directory);
         run::ReindexRun reindexRun(host, *tables);
         reindexRun.setFolderHeld(true);
         reindexRun.setInputCodePage(command.codePage ? &*command.codePage : nullptr);
@@ -249,8 +308,11 @@ int main(int argc, char **argv)
     // look like a failed run, which would leave them as they were.
     int outcome = Completed;
     try {
-        if (command.report)
-            printReport(run::RunSummary::read(*tables), runNanoseconds);
+        QString failure;
+        if (command.report && !printReport(run::RunSummary::read(*tables), runNanoseconds, failure)) {
+            host.printError(run::reportText(failure));
+            outcome = AfterRunFailed;
+        }
         if (!command.mapFile.isEmpty()) {
             run::Journal journal(directory);
             run::Replacement::replace(journal, command.mapFile, run::SectionMap::read(*tables));

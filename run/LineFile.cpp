@@ -1,6 +1,7 @@
 #include "LineFile.h"
 
 #include "RunError.h"
+#include "Utf8Check.h"
 
 #include <db/EngineText.h>
 
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cstring>
 
 namespace run {
@@ -25,7 +27,7 @@ bool LineFile::exists(const QString &path)
 
 QString LineFile::fullPath(const QString &path)
 {
-    return QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    return shown(QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath())));
 }
 
 QString LineFile::openFailure(const QString &path, const QString &reason)
@@ -48,18 +50,18 @@ QString LineFile::writeFailure()
     return QStringLiteral("Stream write error");
 }
 
+// Each message is made in one pass over its pattern: a "%1" in a path is part
+// of the path, not a place for the next argument.
 QString LineFile::notUtf8Failure(const QString &path, qsizetype line)
 {
     return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке %2")
-        .arg(fullPath(path))
-        .arg(line);
+        .arg(fullPath(path), QString::number(line));
 }
 
 QString LineFile::notDecodableFailure(const QString &path, qsizetype line, const QString &codePage)
 {
     return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке %2: ошибка в строке %3")
-        .arg(fullPath(path), codePage)
-        .arg(line);
+        .arg(fullPath(path), codePage, QString::number(line));
 }
 
 LineFile::Split LineFile::splitField(QByteArrayView line)
@@ -75,6 +77,48 @@ QString LineFile::text(QByteArrayView utf8)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     return decoder.decode(utf8);
+}
+
+namespace {
+
+bool isControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+void appendEscaped(QString &out, uint value)
+{
+    out += QLatin1String("\\x") + QString::number(value, 16).toUpper().rightJustified(2, u'0');
+}
+
+} // namespace
+
+QString LineFile::shown(QStringView text)
+{
+    if (std::none_of(text.begin(), text.end(), [](QChar c) { return isControl(c.unicode()); }))
+        return text.toString();
+    QString out;
+    out.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        if (isControl(c.unicode()))
+            appendEscaped(out, c.unicode());
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString LineFile::shownBytes(QByteArrayView bytes)
+{
+    QString out;
+    for (;;) {
+        const qsizetype bad = firstIllFormedUtf8(bytes);
+        if (bad < 0)
+            return out + shown(text(bytes));
+        out += shown(text(bytes.first(bad)));
+        appendEscaped(out, uchar(bytes[bad]));
+        bytes = bytes.sliced(bad + 1);
+    }
 }
 
 } // namespace run

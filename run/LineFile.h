@@ -23,11 +23,21 @@ public:
 
     static Split splitField(QByteArrayView line);
 
-    // The text of a line's UTF-8, for messages. A U+FEFF at its start is kept:
-    // it is part of what the line says, unlike in the toolkit's own conversion.
+    // The text of a line's UTF-8. A U+FEFF at its start is kept: it is part
+    // of what the line says, unlike in the toolkit's own conversion.
     static QString text(QByteArrayView utf8);
 
-    // The path made absolute against the current directory, for messages.
+    // Text from a list or a path as a message shows it: each control
+    // character (C0, DEL, C1) as \xHH. A message goes to a terminal or a box,
+    // and what a list holds must neither steer the one nor break the lines of
+    // either.
+    static QString shown(QStringView text);
+    // Bytes meant as UTF-8 (a name the system passed) as a message shows
+    // them: each byte that is not well-formed UTF-8 as \xHH, and the rest as
+    // shown() shows its text.
+    static QString shownBytes(QByteArrayView bytes);
+
+    // The path made absolute against the current directory, as messages show it.
     static QString fullPath(const QString &path);
 
     // "Cannot open file "%s". %s" and its create twin, with the system's

@@ -53,7 +53,8 @@ void ListCheck::readList(List list, const QString &path, const CodePage *codePag
         const qsizetype bad = reader.firstUndecodable(raw);
         const bool decodes = bad < 0;
         if (!decodes) {
-            const QString where = QStringLiteral("byte %1 at column %2").arg(hexByte(uchar(raw[bad]))).arg(bad + 1);
+            const QString where =
+                QStringLiteral("byte %1 at column %2").arg(hexByte(uchar(raw[bad])), QString::number(bad + 1));
             add(list, number, Severity::Problem,
                 codePage ? QStringLiteral("undecodable in %1: %2").arg(codePage->name(), where)
                          : QStringLiteral("ill-formed UTF-8: %1").arg(where));
@@ -82,13 +83,14 @@ std::optional<qint32> ListCheck::identifier(List list, qsizetype line, QByteArra
     const std::optional<db::Number> value = identifierValue(field);
     if (!value) {
         add(list, line, Severity::Problem,
-            QStringLiteral("%1 \"%2\" is not a whole number").arg(what, LineFile::text(field)));
+            QStringLiteral("%1 \"%2\" is not a whole number").arg(what, LineFile::shown(LineFile::text(field))));
         return std::nullopt;
     }
     const std::optional<qint32> narrow = asInt32(*value);
     if (!narrow)
         add(list, line, Severity::Problem,
-            QStringLiteral("%1 \"%2\" is out of range (-2147483648 to 2147483647)").arg(what, LineFile::text(field)));
+            QStringLiteral("%1 \"%2\" is out of range (-2147483648 to 2147483647)")
+                .arg(what, LineFile::shown(LineFile::text(field))));
     return narrow;
 }
 

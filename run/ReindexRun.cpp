@@ -42,7 +42,7 @@ db::Number requireIdentifier(QByteArrayView field, const LineReader &list, const
                                                 u"от -2147483648 до 2147483647")
                                : QStringLiteral(u"Файл \"%1\", строка %2: %3 \"%4\" не является целым числом");
     throw RunError(text.arg(LineFile::fullPath(list.path()), QString::number(list.lineNumber()), what,
-                            LineFile::text(field)));
+                            LineFile::shown(LineFile::text(field))));
 }
 
 void refuseIfSame(const QString &list, const QString &dir, const char *name)

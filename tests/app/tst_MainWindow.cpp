@@ -310,6 +310,7 @@ void tst_MainWindow::connectionFailure_data()
     QTest::newRow("Database.mdb is no database") << "garbage";
     QTest::newRow("Database.mdb is a folder") << "folder";
     QTest::newRow("database without the tables") << "empty";
+    QTest::newRow("no folder: its name did not decode") << "unnamed";
 }
 
 void tst_MainWindow::connectionFailure()
@@ -327,6 +328,19 @@ void tst_MainWindow::connectionFailure()
         QFile f(mdb);
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
+    // Without a folder of its own the window must not take the database of
+    // the current one instead.
+    const QString previous = QDir::currentPath();
+    struct BackTo
+    {
+        QString folder;
+        ~BackTo() { QDir::setCurrent(folder); }
+    } backTo{previous};
+    if (what == QLatin1String("unnamed")) {
+        QVERIFY(QFile::copy(QStringLiteral(REINDEX_TEST_DATABASE), mdb));
+        QVERIFY(QFile::setPermissions(mdb, QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(QDir::setCurrent(dir.path()));
+    }
 
     TfMain *created = nullptr;
     ModalBoxCatcher catcher([&created] {
@@ -336,7 +350,7 @@ void tst_MainWindow::connectionFailure()
         return QVariantMap{{QStringLiteral("constructed"), created != nullptr},
                            {QStringLiteral("windowShown"), anyWindowShown}};
     });
-    TfMain w(dir.path() + QDir::separator());
+    TfMain w(what == QLatin1String("unnamed") ? QString() : dir.path() + QDir::separator());
     created = &w;
 
     QCOMPARE(catcher.boxes().size(), size_t(1));

@@ -6,6 +6,9 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include <unistd.h>
@@ -52,14 +55,36 @@ public:
             a = expand(a);
         QProcess p;
         p.setWorkingDirectory(workingDirectory.isEmpty() ? folder() : workingDirectory);
+        if (!standardOutputFile.isEmpty())
+            p.setStandardOutputFile(standardOutputFile);
         p.start(dir.path("reindex-cli"), arguments);
-        Outcome o;
-        if (!p.waitForFinished(60000))
-            return o;
-        o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        o.out = QString::fromUtf8(p.readAllStandardOutput());
-        o.err = QString::fromUtf8(p.readAllStandardError());
-        return o;
+        return finish(p);
+    }
+
+    // The same with the program and its arguments as the bytes the system
+    // passes: a name that is not UTF-8 would not survive a QString, so the
+    // shell makes each one from printf's octal escapes. Empty `program`: the
+    // twin in the program folder.
+    Outcome runBytes(QByteArray program, QList<QByteArray> arguments) const
+    {
+        if (program.isEmpty())
+            program = QFile::encodeName(dir.path("reindex-cli"));
+        QByteArray script = "exec";
+        for (QByteArray a : QList<QByteArray>{program} + arguments) {
+            a.replace("%D", QFile::encodeName(folder())).replace("%E", QFile::encodeName(otherFolder()));
+            QByteArray escaped;
+            for (const char c : a) {
+                if (std::isalnum(uchar(c)))
+                    escaped += c;
+                else
+                    escaped += '\\' + QByteArray::number(uchar(c), 8).rightJustified(3, '0');
+            }
+            script += " \"$(printf '" + escaped + "')\"";
+        }
+        QProcess p;
+        p.setWorkingDirectory(folder());
+        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromLatin1(script)});
+        return finish(p);
     }
 
     // Every file under the folder with its bytes: what "touches nothing" compares.
@@ -78,6 +103,73 @@ public:
 
     ProgramDir dir;
     QTemporaryDir other;
+    QString standardOutputFile; // none: read by the test
+
+private:
+    static Outcome finish(QProcess &p)
+    {
+        Outcome o;
+        if (!p.waitForFinished(60000))
+            return o;
+        o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        o.out = QString::fromUtf8(p.readAllStandardOutput());
+        o.err = QString::fromUtf8(p.readAllStandardError());
+        return o;
+    }
+};
+
+// Files and folders whose names are bytes that are not UTF-8: the toolkit's
+// own file functions can neither make nor remove them, so they are made
+// through the system's and all removed again when this goes.
+class ByteNames
+{
+public:
+    explicit ByteNames(const Twin &twin) : twin_(twin) {}
+    ~ByteNames()
+    {
+        std::error_code ec;
+        for (const QByteArray &path : made_)
+            std::filesystem::remove_all(path.toStdString(), ec);
+    }
+
+    QByteArray path(QByteArray name) const
+    {
+        return name.replace("%D", QFile::encodeName(twin_.folder()))
+            .replace("%E", QFile::encodeName(twin_.otherFolder()));
+    }
+    void write(const QByteArray &name, const QByteArray &bytes)
+    {
+        made_ << path(name);
+        std::FILE *f = std::fopen(path(name).constData(), "wb");
+        QVERIFY(f);
+        QCOMPARE(std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), f), std::size_t(bytes.size()));
+        std::fclose(f);
+    }
+    void makeFolder(const QByteArray &name)
+    {
+        made_ << path(name);
+        QVERIFY(std::filesystem::create_directory(path(name).toStdString()));
+    }
+    void copy(const QString &from, const QByteArray &to)
+    {
+        std::error_code ec;
+        std::filesystem::copy_file(QFile::encodeName(from).toStdString(), path(to).toStdString(), ec);
+        QVERIFY2(!ec, ec.message().c_str());
+        const std::string source = QFile::encodeName(from).toStdString();
+        std::filesystem::permissions(path(to).toStdString(), std::filesystem::status(source).permissions());
+    }
+    QStringList entries(const QByteArray &folder) const
+    {
+        QStringList out;
+        for (const auto &entry : std::filesystem::directory_iterator(path(folder).toStdString()))
+            out << QString::fromStdString(entry.path().filename().string());
+        out.sort();
+        return out;
+    }
+
+private:
+    const Twin &twin_;
+    QList<QByteArray> made_;
 };
 
 } // namespace
@@ -106,6 +198,16 @@ private slots:
     void usageErrors_data();
     void usageErrors();
     void helpDocumentsEveryOption();
+    void reportThatStdoutRefusesIsExit5_data();
+    void reportThatStdoutRefusesIsExit5();
+    void namesThatAreNotUtf8AreRefused_data();
+    void namesThatAreNotUtf8AreRefused();
+    void programFolderNotUtf8IsNoDatabase_data();
+    void programFolderNotUtf8IsNoDatabase();
+    void percentSignsInNamesStayAsTheyAre_data();
+    void percentSignsInNamesStayAsTheyAre();
+    void controlCharactersNeverReachTheTerminal_data();
+    void controlCharactersNeverReachTheTerminal();
 };
 
 void tst_CliOptions::check_data()
@@ -655,6 +757,230 @@ void tst_CliOptions::helpDocumentsEveryOption()
                              "windows-1251", "koi8-r", "cp866", "FILE:LINE: message", "Exit codes", "Examples:",
                              "reindex-cli --check --encoding cp1251"})
         QVERIFY2(o.out.contains(QLatin1String(word)), word);
+}
+
+void tst_CliOptions::reportThatStdoutRefusesIsExit5_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("map"); // afterwards
+
+    QTest::newRow("--report alone") << QStringList{"--report"} << QByteArray("<missing>");
+    QTest::newRow("the map is written all the same")
+        << QStringList{"--report", "--map", "%D/map.txt"} << QByteArray("10|1\r\n20|2\r\n");
+}
+
+// A report that never reached its reader is a failed --report: a script must
+// not take a full disk for an empty board.
+void tst_CliOptions::reportThatStdoutRefusesIsExit5()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, map);
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full to write the report to");
+    Twin twin;
+    twin.dir.write("s.txt", sectionsExample);
+    twin.dir.write("f.txt", forumsExample);
+    twin.standardOutputFile = QStringLiteral("/dev/full");
+    const Outcome o = twin.run(options + QStringList{"s.txt", "f.txt"});
+    QCOMPARE(o.err,
+             QStringLiteral("reindex-cli: could not write the report to standard output: No space left on device.\n"));
+    QCOMPARE(o.exitCode, 5);
+    QCOMPARE(twin.dir.read("forum.txt"), QByteArray("5|2|FAQ\r\n6|0|Old\r\n"));
+    QCOMPARE(twin.dir.read("map.txt"), map);
+}
+
+void tst_CliOptions::namesThatAreNotUtf8AreRefused_data()
+{
+    QTest::addColumn<QList<QByteArray>>("arguments");
+    QTest::addColumn<QString>("shown"); // the argument named in the refusal; empty: none
+
+    // "Список" in windows-1251, as an old board's export names its files.
+    const QByteArray cp1251 = "\xD1\xEF\xE8\xF1\xEE\xEA";
+    const QString shown = QStringLiteral("\\xD1\\xEF\\xE8\\xF1\\xEE\\xEA");
+    QTest::newRow("an existing list") << QList<QByteArray>{"%D/" + cp1251 + ".txt", "f.txt"}
+                                      << "%D/" + shown + ".txt";
+    QTest::newRow("relative, to --check") << QList<QByteArray>{"--check", "s.txt", cp1251 + ".txt"} << shown + ".txt";
+    QTest::newRow("--map FILE") << QList<QByteArray>{"--map", "%D/" + cp1251 + ".map", "s.txt", "f.txt"}
+                                << "%D/" + shown + ".map";
+    QTest::newRow("--map=FILE: the whole argument")
+        << QList<QByteArray>{"--map=%D/" + cp1251 + ".map", "s.txt", "f.txt"} << "--map=%D/" + shown + ".map";
+    QTest::newRow("--dir, an existing folder") << QList<QByteArray>{"--dir", "%D/" + cp1251, "s.txt", "f.txt"}
+                                               << "%D/" + shown;
+    QTest::newRow("UTF-8 around a sequence cut short")
+        << QList<QByteArray>{"s.txt", "\xD0\xA4\xD0.txt"} << QString::fromUtf8("\xD0\xA4") + "\\xD0.txt";
+    QTest::newRow("a UTF-8 name is taken") << QList<QByteArray>{"%D/\xD0\xA4.txt", "f.txt"} << QString();
+}
+
+// A name the twin cannot decode is refused as such, before anything is read
+// or written: decoded anyway it would be another name, so an existing list
+// would be reported missing and the map written under a name nobody gave.
+void tst_CliOptions::namesThatAreNotUtf8AreRefused()
+{
+    QFETCH(QList<QByteArray>, arguments);
+    QFETCH(QString, shown);
+    Twin twin;
+    twin.dir.write("s.txt", sectionsExample);
+    twin.dir.write("f.txt", forumsExample);
+    twin.dir.write(QString::fromUtf8("\xD0\xA4.txt"), sectionsExample);
+    ByteNames names(twin);
+    names.write("%D/\xD1\xEF\xE8\xF1\xEE\xEA.txt", sectionsExample);
+    names.makeFolder("%D/\xD1\xEF\xE8\xF1\xEE\xEA");
+    names.copy(twin.dir.path("Database.mdb"), "%D/\xD1\xEF\xE8\xF1\xEE\xEA/Database.mdb");
+    const QMap<QString, QByteArray> before = twin.snapshot();
+
+    const Outcome o = twin.runBytes(QByteArray(), arguments);
+    if (shown.isEmpty()) {
+        QCOMPARE(o.err, QString());
+        QCOMPARE(o.exitCode, 0);
+        QCOMPARE(twin.dir.read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
+        return;
+    }
+    QCOMPARE(o.err, twin.expand(QStringLiteral("reindex-cli: argument '%1' is not UTF-8 (bytes shown as \\xHH); "
+                                               "give the file or folder a UTF-8 name\n"
+                                               "Try 'reindex-cli --help'.\n")
+                                    .arg(shown)));
+    QCOMPARE(o.exitCode, 2);
+    QCOMPARE(o.out, QString());
+    QCOMPARE(twin.snapshot(), before);
+}
+
+void tst_CliOptions::programFolderNotUtf8IsNoDatabase_data()
+{
+    QTest::addColumn<QList<QByteArray>>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("its own folder")
+        << QList<QByteArray>() << 4
+        << QStringLiteral(u"Ошибка соединения с базой данных!\n"
+                          "reindex-cli: could not open the database: the name of the program's folder "
+                          "%E/\\xD1\\xEF\\xE8\\xF1\\xEE\\xEA/ is not UTF-8\n");
+    QTest::newRow("--dir names another") << QList<QByteArray>{"--dir", "%D"} << 0 << QString();
+}
+
+// The twin in a folder named in a legacy code page cannot name the database
+// beside it: that is no database, not one looked for somewhere else.
+void tst_CliOptions::programFolderNotUtf8IsNoDatabase()
+{
+    QFETCH(QList<QByteArray>, options);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    Twin twin;
+    twin.dir.write("s.txt", sectionsExample);
+    twin.dir.write("f.txt", forumsExample);
+    ByteNames names(twin);
+    const QByteArray folder = "%E/\xD1\xEF\xE8\xF1\xEE\xEA";
+    names.makeFolder(folder);
+    names.copy(twin.dir.path("reindex-cli"), folder + "/reindex-cli");
+    names.copy(twin.dir.path("Database.mdb"), folder + "/Database.mdb");
+
+    const Outcome o =
+        twin.runBytes(names.path(folder + "/reindex-cli"), options + QList<QByteArray>{"%D/s.txt", "%D/f.txt"});
+    QCOMPARE(o.err, twin.expand(err));
+    QCOMPARE(o.exitCode, exitCode);
+    QCOMPARE(o.out, exitCode == 0 ? completed : QString());
+    QCOMPARE(names.entries(folder), (QStringList{"Database.mdb", "reindex-cli"}));
+    QCOMPARE(twin.dir.has("forum.txt"), exitCode == 0);
+}
+
+void tst_CliOptions::percentSignsInNamesStayAsTheyAre_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("an identifier that is no number")
+        << "bad%1.txt" << QByteArray("x|y\r\n") << QStringList{"%D/bad%1.txt", "f.txt"} << 1
+        << QStringLiteral(u"Файл \"%D/bad%1.txt\", строка 1: идентификатор \"x\" не является целым числом.\n");
+    QTest::newRow("a section identifier, itself with a percent sign")
+        << "f%2.txt" << QByteArray("1|10|a\r\n2|%1|b\r\n") << QStringList{"s.txt", "f%2.txt"} << 1
+        << QStringLiteral(u"Файл \"%D/f%2.txt\", строка 2: идентификатор раздела \"%1\" не является целым числом.\n");
+    QTest::newRow("not UTF-8") << "%2%1.txt" << QByteArray("1|a\r\n2|\xC3\x28\r\n")
+                               << QStringList{"%2%1.txt", "f.txt"} << 1
+                               << QStringLiteral(u"Файл \"%D/%2%1.txt\" не является текстом в кодировке UTF-8: "
+                                                 u"ошибка в строке 2.\n");
+    QTest::newRow("not windows-1251") << "%L1.txt" << QByteArray("1|a\r\n2|\x98\r\n")
+                                      << QStringList{"--encoding", "cp1251", "%L1.txt", "f.txt"} << 1
+                                      << QStringLiteral(u"Файл \"%D/%L1.txt\" не является текстом в кодировке "
+                                                        u"windows-1251: ошибка в строке 2.\n");
+    QTest::newRow("--check: the finding's file and line")
+        << "s%1.txt" << QByteArray("10|a\r\nx|b\r\n") << QStringList{"--check", "s%1.txt", "f.txt"} << 1
+        << "s%1.txt:2: identifier \"x\" is not a whole number\n";
+    QTest::newRow("a missing list") << "s.txt" << sectionsExample << QStringList{"%D/none%1%2.txt", "f.txt"} << 3
+                                    << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n"
+                                                      "reindex-cli: sections list: no such file: %D/none%1%2.txt\n");
+}
+
+// A "%1" in a name is no placeholder: the message names the file and the
+// line as they are.
+void tst_CliOptions::percentSignsInNamesStayAsTheyAre()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    Twin twin;
+    twin.dir.write("s.txt", "10|News\r\n");
+    twin.dir.write("f.txt", "5|10|FAQ\r\n");
+    twin.dir.write(name, bytes);
+    const Outcome o = twin.run(arguments);
+    QCOMPARE(o.err, twin.expand(err));
+    QCOMPARE(o.exitCode, exitCode);
+}
+
+void tst_CliOptions::controlCharactersNeverReachTheTerminal_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+
+    const QByteArray titleSetter = "\x1B]0;pwned\x07|a\r\n10|b\r\n";
+    QTest::newRow("the run refuses the identifier")
+        << "s.txt" << titleSetter << QStringList{"s.txt", "f.txt"} << 1
+        << QStringLiteral(u"Файл \"%D/s.txt\", строка 1: идентификатор \"\\x1B]0;pwned\\x07\" не является целым "
+                          u"числом.\n");
+    QTest::newRow("--check finds it, in a list whose name clears the screen")
+        << "s\x1B[2J.txt" << titleSetter << QStringList{"--check", "s\x1B[2J.txt", "f.txt"} << 1
+        << "s\\x1B[2J.txt:1: identifier \"\\x1B]0;pwned\\x07\" is not a whole number\n";
+    QTest::newRow("a missing list's name")
+        << "s.txt" << titleSetter << QStringList{"\x1B[2J\xC2\x9B" "2J.txt", "f.txt"} << 3
+        << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n"
+                          u"reindex-cli: sections list: no such file: %D/\\x1B[2J\\x9B2J.txt\n");
+    QTest::newRow("an unknown option") << "s.txt" << titleSetter << QStringList{"--\x1B[2J", "s.txt", "f.txt"} << 2
+                                       << "reindex-cli: unknown option '--\\x1B[2J'\nTry 'reindex-cli --help'.\n";
+    QTest::newRow("a --dir that is not one")
+        << "s.txt" << titleSetter << QStringList{"--dir", "%E/\r\x1B[1A", "s.txt", "f.txt"} << 2
+        << "reindex-cli: --dir '%E/\\x0D\\x1B[1A' is not a directory\nTry 'reindex-cli --help'.\n";
+    QTest::newRow("an unknown encoding") << "s.txt" << titleSetter
+                                         << QStringList{"--encoding", "\x1B[5m", "s.txt", "f.txt"} << 2
+                                         << "reindex-cli: unknown encoding '\\x1B[5m'; known: utf-8, windows-1251, "
+                                            "koi8-r, cp866\nTry 'reindex-cli --help'.\n";
+}
+
+// What a list or a name holds reaches the terminal escaped: a list must not be
+// able to retitle the window, clear the screen or forge a line of the log.
+void tst_CliOptions::controlCharactersNeverReachTheTerminal()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    Twin twin;
+    twin.dir.write("s.txt", "10|News\r\n");
+    twin.dir.write("f.txt", "5|10|FAQ\r\n");
+    twin.dir.write(name, bytes);
+    const Outcome o = twin.run(arguments);
+    for (const QChar c : o.err + o.out)
+        QVERIFY2(c == u'\n' || !(c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F)),
+                 qPrintable(QStringLiteral("U+%1 in %2").arg(QString::number(c.unicode(), 16), o.err)));
+    QCOMPARE(o.err, twin.expand(err));
+    QCOMPARE(o.exitCode, exitCode);
 }
 
 QTEST_GUILESS_MAIN(tst_CliOptions)

@@ -96,6 +96,12 @@ void tst_ListCheck::findings_data()
                                                          "would get the number of the last, 4"};
     QTest::newRow("texts keep their separators") << QByteArray("1|a|b||\r\n") << QByteArray("2|1||\r\n") << QString()
                                                  << QStringList();
+    QTest::newRow("control characters in a field are shown escaped")
+        << QByteArray("\x1B]0;pwned\x07|a\r\n\t4294967297\t|b\r\n") << QByteArray("1|\xC2\x9B" "1m\x7F|x\r\n")
+        << QString()
+        << QStringList{"S 1 P identifier \"\\x1B]0;pwned\\x07\" is not a whole number",
+                       "S 2 P identifier \"\\x094294967297\\x09\" is out of range (-2147483648 to 2147483647)",
+                       "F 1 P section identifier \"\\x9B1m\\x7F\" is not a whole number"};
     QTest::newRow("code page: a UTF-8 signature is text")
         << QByteArray("\xEF\xBB\xBF" "1|a\r\n") << QByteArray() << "cp1251"
         << QStringList{"S 1 P identifier \"п»ї1\" is not a whole number"};

@@ -51,6 +51,8 @@ private slots:
     void missingInputChangesNothing();
     void failureLeavesOutputsWhole_data();
     void failureLeavesOutputsWhole();
+    void messagesEscapeControlCharacters_data();
+    void messagesEscapeControlCharacters();
     void irreplaceableOutputIsCreateFailure_data();
     void irreplaceableOutputIsCreateFailure();
     void replacesTheVeryFileThatWasRead();
@@ -348,6 +350,59 @@ void tst_Run::failureLeavesOutputsWhole()
     QVERIFY(!host_.events.contains(QStringLiteral("enable 1")));
     for (const QString &e : dir_->entries())
         QVERIFY2(!e.endsWith(QLatin1String(".tmp")), qPrintable(e));
+}
+
+void tst_Run::messagesEscapeControlCharacters_data()
+{
+    QTest::addColumn<QString>("name"); // of the list the message names, the other being plain
+    QTest::addColumn<bool>("forumList");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message"); // %1 is the full path of the list as the message must show it
+    QTest::addColumn<QString>("shownName");
+
+    const QString identifier = QStringLiteral(u"Файл \"%1\", строка 1: идентификатор \"%2\" не является целым числом");
+    const QString plain = QStringLiteral("list.txt");
+    QTest::newRow("a title-setting sequence: ESC and BEL")
+        << plain << false << QByteArray("\x1B]0;pwned\x07|a\r\n") << identifier.arg(u"%1", u"\\x1B]0;pwned\\x07")
+        << plain;
+    QTest::newRow("TAB between digits, DEL") << plain << false << QByteArray("1\t2\x7F|a\r\n")
+                                             << identifier.arg(u"%1", u"1\\x092\\x7F") << plain;
+    QTest::newRow("C1: NEL and CSI") << plain << false << QByteArray("7\xC2\x85\xC2\x9B" "2J|a\r\n")
+                                     << identifier.arg(u"%1", u"7\\x85\\x9B2J") << plain;
+    QTest::newRow("beside C1 and ASCII, nothing else changes")
+        << plain << false << QByteArray("\xC2\xA0\xE2\x84\x96 \\x|a\r\n") << identifier.arg(u"%1", u"\u00A0№ \\x")
+        << plain;
+    QTest::newRow("a section identifier in a forum line")
+        << plain << true << QByteArray("1|\x1B[31m|x\r\n")
+        << QStringLiteral(u"Файл \"%1\", строка 1: идентификатор раздела \"\\x1B[31m\" не является целым числом")
+        << plain;
+    QTest::newRow("CR and ESC in the list's name")
+        << QStringLiteral("s\r\x1B[2J.txt") << false << QByteArray("x|a\r\n") << identifier.arg(u"%1", u"x")
+        << QStringLiteral("s\\x0D\\x1B[2J.txt");
+    QTest::newRow("a list not UTF-8, BEL in its name")
+        << QStringLiteral("f\x07.txt") << true << QByteArray("1|1|\xFF\r\n")
+        << QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке 1")
+        << QStringLiteral("f\\x07.txt");
+}
+
+// Whatever a list or its name holds, a message shows its control characters
+// escaped: it reaches a terminal or a box, and must neither steer the one nor
+// break the lines of either.
+void tst_Run::messagesEscapeControlCharacters()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, forumList);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    QFETCH(QString, shownName);
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    dir_->write(name, bytes);
+    if (forumList)
+        host_.forums = dir_->path(name);
+    else
+        host_.sections = dir_->path(name);
+    QCOMPARE(runExpectingFailure(), message.arg(QDir::toNativeSeparators(dir_->path(shownName))));
 }
 
 void tst_Run::irreplaceableOutputIsCreateFailure_data()

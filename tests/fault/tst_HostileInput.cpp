@@ -144,13 +144,15 @@ void tst_HostileInput::hostileLines_data()
     // Identifiers that carry SQL, or numbers the engine would read otherwise.
     const char *const smuggled[] = {"1);DROP TABLE Razdel_table;--", "1 OR 1=1", "(1)", "1/*", "-- ",
                                     "0x1F", "1e3", "1.0", "1,2", "1 2", "--1", "+-1", ":id", "?", "?1",
-                                    "@a", "$a", "'1'", "\"1\"", "`1`", "CAST(1 AS INT)", "NULL", "1\x0B",
+                                    "@a", "$a", "'1'", "\"1\"", "`1`", "CAST(1 AS INT)", "NULL",
                                     "\xC2\xA0" "1", "\xD9\xA1", "\xEF\xBC\x91"};
     for (const char *id : smuggled) {
         const QByteArray name = "section identifier " + QByteArray(id).toPercentEncoding(" ();,-+:?@$'\"`*/=");
         refusedSections(name.constData(), okSection + id + "|x\r\n",
                         refused(notInteger, 2, QString::fromUtf8(id)));
     }
+    // A control character is shown escaped in the message, not as it stands.
+    refusedSections("section identifier 1%0B", okSection + "1\x0B|x\r\n", refused(notInteger, 2, "1\\x0B"));
     refusedForums("forum identifier with a statement", "5|1|a\r\n6;DELETE FROM Forum_table|1|b\r\n",
                   refused(notInteger, 2, "6;DELETE FROM Forum_table"));
     refusedForums("section identifier of a forum with a condition", "5|1 OR podrazdel_id=2|a\r\n",
