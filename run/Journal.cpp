@@ -308,9 +308,7 @@ fs::Handle Journal::create(Role role, const QString &path, const QString &target
         append("lost " + hex(path), false);
         throw RunError(LineFile::createFailure(shownAs, reason));
     }
-    const fs::FileId id = h.id();
-    append("made " + hex(path) + ' ' + identity(id), false);
-    live_.push_back({path, id});
+    made(path, h.id());
     return h;
 }
 
@@ -344,11 +342,22 @@ bool Journal::linkBackup(const QString &target, const QString &backup)
         append("lost " + hex(backup), false);
         return false;
     }
-    const std::optional<fs::FileId> id = fs::ofEntry(backup);
-    const fs::FileId known = id.value_or(fs::FileId{});
-    append("made " + hex(backup) + ' ' + identity(known), false);
-    live_.push_back({backup, known});
+    made(backup, fs::ofEntry(backup).value_or(fs::FileId{}));
     return true;
+}
+
+// A file the journal cannot tell as made goes at once: the run would not
+// know it to remove it, and a later run would take it for the user's.
+void Journal::made(const QString &path, const fs::FileId &id)
+{
+    try {
+        append("made " + hex(path) + ' ' + identity(id), false);
+    } catch (const RunError &) {
+        if (fs::ofEntry(path) == id)
+            fs::remove(path);
+        throw;
+    }
+    live_.push_back({path, id});
 }
 
 void Journal::kept(const QString &backup, const QString &target)

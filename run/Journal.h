@@ -76,6 +76,7 @@ public:
 private:
     void open(const QString &shownAs);
     void append(const QByteArray &record, bool durable);
+    void made(const QString &path, const fs::FileId &id);
     void forget(const QString &path);
 
     QString folder_;
