@@ -131,6 +131,10 @@ std::optional<Record> readJournal(const QString &path, const QString &folder)
         if (bytes.size() > (1 << 24))
             return std::nullopt; // no run writes that much
     }
+    // Killed before its header was whole: a journal that names nothing.
+    const QByteArray headerRecord = header + ' ' + checksum(header) + '\n';
+    if (bytes.size() < headerRecord.size() && headerRecord.startsWith(bytes))
+        return Record();
     QList<QByteArrayView> lines;
     for (qsizetype from = 0, nl; (nl = bytes.indexOf('\n', from)) >= 0; from = nl + 1)
         lines << QByteArrayView(bytes).sliced(from, nl - from);
