@@ -91,10 +91,13 @@ struct Record
     bool committed = false;
     bool undoing = false;
 
+    // A name is announced again when its first making failed (a backup
+    // copied where no link could be made): the records after it are about
+    // the latest.
     Entry *entry(const QString &path)
     {
-        const auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry &e) { return e.path == path; });
-        return it == entries.end() ? nullptr : &*it;
+        const auto it = std::find_if(entries.rbegin(), entries.rend(), [&](const Entry &e) { return e.path == path; });
+        return it == entries.rend() ? nullptr : &*it;
     }
 };
 
