@@ -2,6 +2,7 @@
 
 #include "Journal.h"
 #include "LineFile.h"
+#include "ReportText.h"
 #include "RunError.h"
 
 namespace run {
@@ -176,7 +177,7 @@ void Replacement::putBack(std::size_t failed, const QString &reason)
                       .arg(LineFile::fullPath(p.shown), LineFile::fullPath(p.backup))
                 : QStringLiteral(u"Новый файл \"%1\" не удалось убрать: он будет убран при следующем запуске.")
                       .arg(LineFile::fullPath(p.shown));
-            throw RunError(failure + u'\n' + left);
+            throw RunError(reportText(failure) + u'\n' + left);
         }
     }
     for (std::size_t j = failed; j-- > 0;)
