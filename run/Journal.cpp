@@ -91,10 +91,13 @@ struct Record
     bool committed = false;
     bool undoing = false;
 
+    // A name is announced again when its first making failed (a backup
+    // copied where no link could be made): the records after it are about
+    // the latest.
     Entry *entry(const QString &path)
     {
-        const auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry &e) { return e.path == path; });
-        return it == entries.end() ? nullptr : &*it;
+        const auto it = std::find_if(entries.rbegin(), entries.rend(), [&](const Entry &e) { return e.path == path; });
+        return it == entries.rend() ? nullptr : &*it;
     }
 };
 
@@ -131,6 +134,10 @@ std::optional<Record> readJournal(const QString &path, const QString &folder)
         if (bytes.size() > (1 << 24))
             return std::nullopt; // no run writes that much
     }
+    // Killed before its header was whole: a journal that names nothing.
+    const QByteArray headerRecord = header + ' ' + checksum(header) + '\n';
+    if (bytes.size() < headerRecord.size() && headerRecord.startsWith(bytes))
+        return Record();
     QList<QByteArrayView> lines;
     for (qsizetype from = 0, nl; (nl = bytes.indexOf('\n', from)) >= 0; from = nl + 1)
         lines << QByteArrayView(bytes).sliced(from, nl - from);
@@ -297,7 +304,7 @@ void Journal::append(const QByteArray &payload, bool durable)
 }
 
 bool Journal::tryCreate(Role role, const QString &path, const QString &target, const QString &shownAs,
-                        fs::Handle *made)
+                        fs::Handle *out)
 {
     if (!file_.isOpen())
         open(shownAs);
@@ -311,10 +318,8 @@ bool Journal::tryCreate(Role role, const QString &path, const QString &target, c
             return false;
         throw RunError(LineFile::createFailure(shownAs, reason));
     }
-    const fs::FileId id = h.id();
-    append("made " + hex(path) + ' ' + identity(id), false);
-    live_.push_back({path, id});
-    *made = std::move(h);
+    made(path, h.id());
+    *out = std::move(h);
     return true;
 }
 
@@ -357,13 +362,25 @@ bool Journal::linkBackup(const QString &target, QString *taken)
                 continue;
             return false;
         }
-        const fs::FileId id = fs::ofEntry(backup).value_or(fs::FileId{});
-        append("made " + hex(backup) + ' ' + identity(id), false);
-        live_.push_back({backup, id});
+        made(backup, fs::ofEntry(backup).value_or(fs::FileId{}));
         *taken = backup;
         return true;
     }
     return false;
+}
+
+// A file the journal cannot tell as made goes at once: the run would not
+// know it to remove it, and a later run would take it for the user's.
+void Journal::made(const QString &path, const fs::FileId &id)
+{
+    try {
+        append("made " + hex(path) + ' ' + identity(id), false);
+    } catch (const RunError &) {
+        if (fs::ofEntry(path) == id)
+            fs::remove(path);
+        throw;
+    }
+    live_.push_back({path, id});
 }
 
 void Journal::kept(const QString &backup, const QString &target)

@@ -77,8 +77,9 @@ private:
     static QString ownNameBeside(const QString &near, const QString &suffix);
     void open(const QString &shownAs);
     // `create` that tells a name taken meanwhile (false) from a failure (raised).
-    bool tryCreate(Role role, const QString &path, const QString &target, const QString &shownAs, fs::Handle *made);
+    bool tryCreate(Role role, const QString &path, const QString &target, const QString &shownAs, fs::Handle *out);
     void append(const QByteArray &record, bool durable);
+    void made(const QString &path, const fs::FileId &id);
     void forget(const QString &path);
 
     QString folder_;

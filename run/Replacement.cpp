@@ -2,6 +2,7 @@
 
 #include "Journal.h"
 #include "LineFile.h"
+#include "ReportText.h"
 #include "RunError.h"
 
 namespace run {
@@ -153,7 +154,17 @@ void Replacement::commit()
 void Replacement::putBack(std::size_t failed, const QString &reason)
 {
     const QString failure = LineFile::createFailure(pieces_[failed].shown, reason);
-    journal_.undo();
+    try {
+        journal_.undo();
+    } catch (const RunError &) {
+        // Without the undo record on the disk a later run finishes the
+        // replacement instead: nothing may be put back or thrown away, and
+        // the next run makes the files whole whichever way the journal says.
+        committed_ = true;
+        throw RunError(reportText(failure) + u'\n'
+                       + QStringLiteral(u"Отмену замены не удалось записать: следующий запуск оставит либо все "
+                                        u"прежние файлы, либо все новые."));
+    }
     for (std::size_t j = failed; j-- > 0;) {
         Piece &p = pieces_[j];
         bool restored;
@@ -176,7 +187,7 @@ void Replacement::putBack(std::size_t failed, const QString &reason)
                       .arg(LineFile::fullPath(p.shown), LineFile::fullPath(p.backup))
                 : QStringLiteral(u"Новый файл \"%1\" не удалось убрать: он будет убран при следующем запуске.")
                       .arg(LineFile::fullPath(p.shown));
-            throw RunError(failure + u'\n' + left);
+            throw RunError(reportText(failure) + u'\n' + left);
         }
     }
     for (std::size_t j = failed; j-- > 0;)

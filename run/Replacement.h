@@ -46,7 +46,8 @@ public:
     // Renames every new content over its file. A rename that fails puts the
     // files already replaced back and is the create failure naming its file;
     // if putting back fails too, everything is kept for the next run, and
-    // the failure says where the previous content is.
+    // the failure says where the previous content is. So it is when the
+    // journal cannot take the undoing down: the next run then decides.
     void commit();
 
     // Both steps for one file's whole content.
