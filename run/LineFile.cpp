@@ -55,6 +55,12 @@ QString LineFile::notUtf8Failure(const QString &path, qsizetype line)
         .arg(line);
 }
 
+QString LineFile::nulFailure(const QString &path, qsizetype line)
+{
+    return QStringLiteral(u"Файл \"%1\" не является текстом: нулевой байт в строке %2")
+        .arg(fullPath(path), QString::number(line));
+}
+
 QString LineFile::notDecodableFailure(const QString &path, qsizetype line, const QString &codePage)
 {
     return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке %2: ошибка в строке %3")

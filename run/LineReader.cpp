@@ -66,15 +66,15 @@ bool LineReader::fill()
     return true;
 }
 
-bool LineReader::nextRaw(QByteArrayView &line, bool nulEnds)
+bool LineReader::nextRaw(QByteArrayView &line)
 {
-    if (!split(line, nulEnds))
+    if (!split(line))
         return false;
     ++lineNumber_;
     return true;
 }
 
-bool LineReader::split(QByteArrayView &line, bool nulEnds)
+bool LineReader::split(QByteArrayView &line)
 {
     if (stopped_)
         return false;
@@ -91,19 +91,11 @@ bool LineReader::split(QByteArrayView &line, bool nulEnds)
         qsizetype i = from_ + scanned;
         for (; i < to_; ++i) {
             const char c = s[i];
-            if (uchar(c) <= '\r' && (c == '\n' || c == '\r' || (c == '\0' && nulEnds)))
+            if (uchar(c) <= '\r' && (c == '\n' || c == '\r'))
                 break;
         }
         if (i < to_) {
             const char c = s[i];
-            if (c == '\0') {
-                stopped_ = true;
-                if (i == from_)
-                    return false;
-                line = QByteArrayView(s + from_, i - from_);
-                from_ = i;
-                return true;
-            }
             line = QByteArrayView(s + from_, i - from_);
             from_ = i + 1;
             if (c == '\r') {
@@ -130,9 +122,9 @@ bool LineReader::split(QByteArrayView &line, bool nulEnds)
     }
 }
 
-bool LineReader::next(QByteArrayView &line, bool nulEnds)
+bool LineReader::next(QByteArrayView &line)
 {
-    if (!nextRaw(line, nulEnds))
+    if (!nextRaw(line))
         return false;
     line = decoded(line);
     return true;
@@ -147,30 +139,36 @@ QByteArrayView LineReader::decoded(QByteArrayView raw)
     return decoded_;
 }
 
-qsizetype LineReader::firstUndecodable(QByteArrayView raw) const
+qsizetype LineReader::firstRefused(QByteArrayView raw) const
 {
-    return codePage_ ? codePage_->firstUndefined(raw) : firstIllFormedUtf8(raw);
+    if (!codePage_)
+        return firstNulOrIllFormedUtf8(raw);
+    // A NUL is a character of every code page, but no list holds one.
+    const qsizetype undefined = codePage_->firstUndefined(raw);
+    const qsizetype nul = raw.first(undefined < 0 ? raw.size() : undefined).indexOf('\0');
+    return nul >= 0 ? nul : undefined;
+}
+
+QString LineReader::refusal(char byte) const
+{
+    if (byte == '\0')
+        return LineFile::nulFailure(path_, lineNumber_);
+    return codePage_ ? LineFile::notDecodableFailure(path_, lineNumber_, codePage_->name())
+                     : LineFile::notUtf8Failure(path_, lineNumber_);
 }
 
 qsizetype LineReader::check(const std::function<void()> &tick)
 {
-    qsizetype runLines = -1;
     QByteArrayView line;
-    while (nextRaw(line, false)) {
+    while (nextRaw(line)) {
         if (tick && lineNumber_ % 65536 == 0)
             tick();
-        if (firstUndecodable(line) >= 0)
-            throw RunError(codePage_ ? LineFile::notDecodableFailure(path_, lineNumber_, codePage_->name())
-                                     : LineFile::notUtf8Failure(path_, lineNumber_));
-        if (runLines < 0) {
-            if (const void *nul = std::memchr(line.data(), 0, std::size_t(line.size())))
-                runLines = lineNumber_ - (nul == line.data() ? 1 : 0);
-        }
+        if (const qsizetype bad = firstRefused(line); bad >= 0)
+            throw RunError(refusal(line[bad]));
     }
-    if (runLines < 0)
-        runLines = lineNumber_;
+    const qsizetype lines = lineNumber_;
     rewind();
-    return runLines;
+    return lines;
 }
 
 } // namespace run

@@ -171,6 +171,11 @@ void tst_CliOptions::check_data()
         << "s.txt:2: undecodable in windows-1251: byte 0x98 at column 4\n"
            "s.txt:3: undecodable in windows-1251: byte 0x98 at column 3\n";
 
+    QTest::newRow("a NUL byte is a problem, as it stops a run")
+        << QByteArray("10|News\r\n20|He\0lp\r\n30|More\r\n", 28) << QByteArray("5|30|FAQ\r\n") << plain << 1
+        << "1 problem, 0 warnings\n"
+        << "s.txt:2: NUL byte at column 6\n";
+
     QTest::newRow("missing sections: the run's message, before anything is read")
         << sectionsExample << forumsExample << QStringList{"--check", "none.txt", "also-none.txt"} << 3 << QString()
         << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n"

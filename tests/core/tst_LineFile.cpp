@@ -18,6 +18,8 @@ using run::LineReader;
 
 namespace {
 
+const QString nulRefusal = QStringLiteral(u"Файл \"%1\" не является текстом: нулевой байт в строке %2");
+
 // Buffers so small that breaks, signatures and sequences fall across the
 // ends of reads, and the buffer the run uses.
 const qsizetype bufferSizes[] = {4, 5, 7, 64, LineReader::defaultBufferSize};
@@ -50,8 +52,8 @@ private slots:
     void loadsBytes();
     void readsLongLinesAndLongFiles();
     void codePageLinesComeOutAsUtf8();
-    void refusesIllFormedUtf8_data();
-    void refusesIllFormedUtf8();
+    void refusesWhatNoListHolds_data();
+    void refusesWhatNoListHolds();
     void missingFileIsOpenFailure();
     void splitsFields_data();
     void splitsFields();
@@ -80,8 +82,6 @@ void tst_LineFile::splitsLines_data()
     QTest::newRow("final break adds no line") << "a\r\n" << QStringList{"a"};
     QTest::newRow("two final breaks add one") << "a\r\n\r\n" << QStringList{"a", ""};
     QTest::newRow("only CR LF") << "\r\n" << QStringList{""};
-    QTest::newRow("NUL ends the text") << QString::fromUtf16(u"a\nb\0c\nd", 7) << QStringList{"a", "b"};
-    QTest::newRow("NUL first") << QString::fromUtf16(u"\0abc", 4) << QStringList();
     QTest::newRow("other breaks are characters")
         << QString::fromUtf16(u"a\u2028b\u0085c\fd") << QStringList{QString::fromUtf16(u"a\u2028b\u0085c\fd")};
     QTest::newRow("CR LF after every line") << "ab\r\ncd\r\nef\r\ngh\r\n" << QStringList{"ab", "cd", "ef", "gh"};
@@ -111,8 +111,6 @@ void tst_LineFile::loadsBytes_data()
     QTest::newRow("Cyrillic and four-byte")
         << QByteArray("1|\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8 \xF0\x9F\x98\x80\n")
         << QStringList{QString::fromUtf16(u"1|Новости \U0001F600")};
-    QTest::newRow("NUL is well-formed and ends the text") << QByteArray("1|a\n2|b\0c\n3|d", 13) << QStringList{"1|a", "2|b"};
-    QTest::newRow("NUL right after a break") << QByteArray("1|a\r\n\0", 6) << QStringList{"1|a"};
     QTest::newRow("signature then a break") << QByteArray("\xEF\xBB\xBF\r\nx") << QStringList{"", "x"};
     QTest::newRow("part of a signature") << QByteArray("\xEF\xBB") << QStringList{QString::fromUtf8("\xEF\xBB")};
 }
@@ -178,43 +176,58 @@ void tst_LineFile::codePageLinesComeOutAsUtf8()
     }
 }
 
-void tst_LineFile::refusesIllFormedUtf8_data()
+void tst_LineFile::refusesWhatNoListHolds_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("line");
-    QTest::newRow("overlong two-byte") << QByteArray("\xC0\x80") << 1;
-    QTest::newRow("C1 lead") << QByteArray("a\xC1\xBF") << 1;
-    QTest::newRow("overlong three-byte") << QByteArray("ok\n\xE0\x80\xAF") << 2;
-    QTest::newRow("overlong four-byte") << QByteArray("\xF0\x8F\xBF\xBF") << 1;
-    QTest::newRow("surrogate") << QByteArray("a\r\nb\r\n\xED\xA0\x80") << 3;
-    QTest::newRow("above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << 1;
-    QTest::newRow("F5 lead") << QByteArray("\xF5\x80\x80\x80") << 1;
-    QTest::newRow("FF byte") << QByteArray("x\n\xFF") << 2;
-    QTest::newRow("stray continuation") << QByteArray("1|a\r2|\x80") << 2;
-    QTest::newRow("cut short at the end") << QByteArray("1|\xD0") << 1;
-    QTest::newRow("cut short before ASCII") << QByteArray("\xE2\x82" "a") << 1;
-    QTest::newRow("UTF-16 with its mark") << QByteArray("\xFF\xFE" "1\0|\0a\0", 8) << 1;
-    QTest::newRow("single-byte Cyrillic") << QByteArray("1|ok\n2|\xCD\xEE\xE2\xEE\xF1\xF2\xE8") << 2;
-    QTest::newRow("LF CR counts two lines") << QByteArray("a\n\rb\xC0") << 3;
-    QTest::newRow("after a long ASCII run") << QByteArray("0123456789abcdef\n0123456789\x80") << 2;
-    QTest::newRow("after a NUL still refused") << QByteArray("a\0\n\xFF", 4) << 2;
+    QTest::addColumn<bool>("nul"); // the refusal of a NUL, else of ill-formed UTF-8
+    QTest::newRow("overlong two-byte") << QByteArray("\xC0\x80") << 1 << false;
+    QTest::newRow("C1 lead") << QByteArray("a\xC1\xBF") << 1 << false;
+    QTest::newRow("overlong three-byte") << QByteArray("ok\n\xE0\x80\xAF") << 2 << false;
+    QTest::newRow("overlong four-byte") << QByteArray("\xF0\x8F\xBF\xBF") << 1 << false;
+    QTest::newRow("surrogate") << QByteArray("a\r\nb\r\n\xED\xA0\x80") << 3 << false;
+    QTest::newRow("above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << 1 << false;
+    QTest::newRow("F5 lead") << QByteArray("\xF5\x80\x80\x80") << 1 << false;
+    QTest::newRow("FF byte") << QByteArray("x\n\xFF") << 2 << false;
+    QTest::newRow("stray continuation") << QByteArray("1|a\r2|\x80") << 2 << false;
+    QTest::newRow("cut short at the end") << QByteArray("1|\xD0") << 1 << false;
+    QTest::newRow("cut short before ASCII") << QByteArray("\xE2\x82" "a") << 1 << false;
+    QTest::newRow("UTF-16 with its mark") << QByteArray("\xFF\xFE" "1\0|\0a\0", 8) << 1 << false;
+    QTest::newRow("single-byte Cyrillic") << QByteArray("1|ok\n2|\xCD\xEE\xE2\xEE\xF1\xF2\xE8") << 2 << false;
+    QTest::newRow("LF CR counts two lines") << QByteArray("a\n\rb\xC0") << 3 << false;
+    QTest::newRow("after a long ASCII run") << QByteArray("0123456789abcdef\n0123456789\x80") << 2 << false;
+    QTest::newRow("after a long two-byte run")
+        << QByteArray("\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xC0\x80") << 1 << false;
+    QTest::newRow("overlong among two-byte sequences")
+        << QByteArray("ok\n\xD0\x96\xD0\x96\xC1\xBF\xD0\x96\xD0\x96\xD0\x96\xD0\x96") << 2 << false;
+    QTest::newRow("continuation missing among two-byte sequences")
+        << QByteArray("\xD0\x96\xD0" "A\xD0\x96\xD0\x96\xD0\x96\xD0\x96") << 1 << false;
+    // A NUL ends the text for many a program: what follows it would be lost.
+    QTest::newRow("NUL inside a line") << QByteArray("1|a\n2|b\0c\n3|d", 13) << 2 << true;
+    QTest::newRow("NUL first") << QByteArray("\0" "1|a", 4) << 1 << true;
+    QTest::newRow("NUL right after a break") << QByteArray("1|a\r\n\0", 6) << 2 << true;
+    QTest::newRow("NUL after a long ASCII run") << QByteArray("1|0123456789abcdef\0", 19) << 1 << true;
+    QTest::newRow("NUL among two-byte sequences") << QByteArray("1|\xD0\x96\0\xD0\x96", 7) << 1 << true;
+    QTest::newRow("the first bad byte tells: NUL") << QByteArray("a\0\n\xFF", 4) << 1 << true;
+    QTest::newRow("the first bad byte tells: ill-formed") << QByteArray("\xFF\0", 2) << 1 << false;
 }
 
-void tst_LineFile::refusesIllFormedUtf8()
+void tst_LineFile::refusesWhatNoListHolds()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(int, line);
+    QFETCH(bool, nul);
     ProgramDir dir;
     dir.write("bad.txt", bytes);
+    const QString expected = nul ? nulRefusal.arg(QDir::toNativeSeparators(dir.path("bad.txt")), QString::number(line))
+                                 : LineFile::notUtf8Failure(dir.path("bad.txt"), line);
     for (qsizetype size : bufferSizes) {
         LineReader reader(dir.path("bad.txt"), nullptr, size);
         try {
             reader.check();
-            QFAIL("ill-formed input was accepted");
+            QFAIL("refused bytes were accepted");
         } catch (const run::RunError &e) {
-            QCOMPARE(e.message(), LineFile::notUtf8Failure(dir.path("bad.txt"), line));
-            QVERIFY(e.message().contains(QDir::toNativeSeparators(dir.path("bad.txt"))));
-            QVERIFY(e.message().endsWith(QStringLiteral(u"строке %1").arg(line)));
+            QCOMPARE(e.message(), expected);
         }
     }
 }
