@@ -126,6 +126,8 @@ bool LineReader::next(QByteArrayView &line)
 {
     if (!nextRaw(line))
         return false;
+    if (const qsizetype bad = firstRefused(line); bad >= 0)
+        throw RunError(refusal(line[bad]));
     line = decoded(line);
     return true;
 }

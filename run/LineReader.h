@@ -26,15 +26,18 @@ public:
                         qsizetype bufferSize = defaultBufferSize);
 
     // The next line as UTF-8, valid until the next call, or false at the end.
+    // Its bytes are judged again as they are read, by the rule of the
+    // checking pass and with its failure: a file changed since that pass
+    // cannot slip a line past it.
     bool next(QByteArrayView &line);
-    // The same with the line's bytes as they stand in the file, and the
-    // UTF-8 of such bytes (valid until the next call).
+    // The line's bytes as they stand in the file, not judged, and the UTF-8
+    // of such bytes (valid until the next call).
     bool nextRaw(QByteArrayView &line);
     QByteArrayView decoded(QByteArrayView raw);
     // The offset of the first of a line's bytes (as they stand in the file)
     // that a list may not hold: a NUL, or a byte that is not well-formed
     // UTF-8 (with a code page: that it leaves undefined); -1 when there is
-    // none. The one rule of the checking pass.
+    // none. The one rule of the checking pass and of next().
     qsizetype firstRefused(QByteArrayView raw) const;
     // 1-based number of the line last given.
     qsizetype lineNumber() const noexcept { return lineNumber_; }

@@ -54,6 +54,8 @@ private slots:
     void codePageLinesComeOutAsUtf8();
     void refusesWhatNoListHolds_data();
     void refusesWhatNoListHolds();
+    void refusesALineChangedSinceTheCheck_data();
+    void refusesALineChangedSinceTheCheck();
     void missingFileIsOpenFailure();
     void splitsFields_data();
     void splitsFields();
@@ -228,6 +230,52 @@ void tst_LineFile::refusesWhatNoListHolds()
             QFAIL("refused bytes were accepted");
         } catch (const run::RunError &e) {
             QCOMPARE(e.message(), expected);
+        }
+    }
+}
+
+// The checking pass and the import are two reads of the file: a line that
+// changed in between is refused as it is read, as the checking pass would
+// have refused it, naming the same file and line.
+void tst_LineFile::refusesALineChangedSinceTheCheck_data()
+{
+    QTest::addColumn<QByteArray>("changed");
+    QTest::addColumn<QString>("codePage"); // empty: UTF-8
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("refusal"); // %1 the file's full path
+    const QString notUtf8 = QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке 3");
+    QTest::newRow("ill-formed UTF-8") << QByteArray("1|a\r\n2|b\r\n3|\xC0\xAF\r\n4|d\r\n") << QString() << 3 << notUtf8;
+    QTest::newRow("a NUL") << QByteArray("1|a\r\n2|b\r\n3|\0\r\n4|d\r\n", 20) << QString() << 3
+                           << nulRefusal.arg(QStringLiteral("%1"), QStringLiteral("3"));
+    QTest::newRow("a byte the code page leaves undefined")
+        << QByteArray("1|a\r\n2|b\r\n3|\x98\r\n4|d\r\n") << "cp1251" << 3
+        << QStringLiteral(u"Файл \"%1\" не является текстом в кодировке windows-1251: ошибка в строке 3");
+    QTest::newRow("a NUL, in a code page") << QByteArray("1|a\r\n2|\0\r\n", 10) << "cp1251" << 2
+                                           << nulRefusal.arg(QStringLiteral("%1"), QStringLiteral("2"));
+}
+
+void tst_LineFile::refusesALineChangedSinceTheCheck()
+{
+    QFETCH(QByteArray, changed);
+    QFETCH(QString, codePage);
+    QFETCH(int, line);
+    QFETCH(QString, refusal);
+    const std::optional<run::CodePage> page =
+        codePage.isEmpty() ? std::nullopt : run::CodePage::byName(codePage);
+    ProgramDir dir;
+    for (qsizetype size : bufferSizes) {
+        dir.write("in.txt", "1|a\r\n2|b\r\n3|c\r\n4|d\r\n");
+        LineReader reader(dir.path("in.txt"), page ? &*page : nullptr, size);
+        QCOMPARE(reader.check(), qsizetype(4));
+        dir.write("in.txt", changed); // the same file, rewritten
+        QByteArrayView got;
+        try {
+            while (reader.next(got)) {
+            }
+            QFAIL("a line changed since the check was taken");
+        } catch (const run::RunError &e) {
+            QCOMPARE(e.message(), refusal.arg(QDir::toNativeSeparators(dir.path("in.txt"))));
+            QCOMPARE(reader.lineNumber(), qsizetype(line));
         }
     }
 }
