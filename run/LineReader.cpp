@@ -6,11 +6,26 @@
 #include "Utf8Check.h"
 
 #include <QFileInfo>
+#include <QtEndian>
 
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace run {
+
+namespace {
+
+// The high bit of every byte below 0E (CR, LF, and the other control
+// characters of the lowest few), and perhaps of bytes after such a one, never
+// before it: only such a byte borrows when 0E is taken from every byte.
+inline std::uint64_t belowCarriageReturn(std::uint64_t word)
+{
+    return (word - 0x0E0E0E0E0E0E0E0Eull) & ~word & 0x8080808080808080ull;
+}
+
+} // namespace
 
 LineReader::LineReader(const QString &path, const CodePage *codePage, qsizetype bufferSize)
     : path_(path), codePage_(codePage), file_(path), buffer_(qMax<qsizetype>(bufferSize, 4), Qt::Uninitialized)
@@ -90,8 +105,18 @@ bool LineReader::split(QByteArrayView &line)
         const char *s = buffer_.constData();
         qsizetype i = from_ + scanned;
         for (; i < to_; ++i) {
+            // Lines are long and breaks few: eight bytes at a time up to the
+            // first that could be one.
+            if (i + 8 <= to_) {
+                const std::uint64_t mask = belowCarriageReturn(qFromLittleEndian<quint64>(s + i));
+                if (!mask) {
+                    i += 7;
+                    continue;
+                }
+                i += std::countr_zero(mask) >> 3;
+            }
             const char c = s[i];
-            if (uchar(c) <= '\r' && (c == '\n' || c == '\r'))
+            if (c == '\n' || c == '\r')
                 break;
         }
         if (i < to_) {
