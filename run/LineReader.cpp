@@ -13,6 +13,12 @@
 #include <cstdint>
 #include <cstring>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace run {
 
 namespace {
@@ -25,16 +31,66 @@ inline std::uint64_t belowCarriageReturn(std::uint64_t word)
     return (word - 0x0E0E0E0E0E0E0E0Eull) & ~word & 0x8080808080808080ull;
 }
 
+// There is no system text for it: errno has no code that says this.
+QString notRegularFile()
+{
+    return QStringLiteral("Not a regular file");
+}
+
 } // namespace
 
 LineReader::LineReader(const QString &path, const CodePage *codePage, qsizetype bufferSize)
     : path_(path), codePage_(codePage), file_(path), buffer_(qMax<qsizetype>(bufferSize, 4), Qt::Uninitialized)
 {
-    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw RunError(LineFile::openFailure(path, file_.errorString()));
-    if (QFileInfo(file_).isDir())
-        throw RunError(LineFile::openFailure(path, qt_error_string(EISDIR)));
+    open();
 }
+
+#ifdef Q_OS_WIN
+
+void LineReader::open()
+{
+    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw RunError(LineFile::openFailure(path_, file_.errorString()));
+    const QFileInfo info(file_);
+    if (info.isDir())
+        throw RunError(LineFile::openFailure(path_, qt_error_string(EISDIR)));
+    if (!info.isFile())
+        throw RunError(LineFile::openFailure(path_, notRegularFile()));
+}
+
+#else
+
+void LineReader::open()
+{
+    // Without O_NONBLOCK, opening a pipe waits for a writer, which may never
+    // come, while the run holds its folder.
+    int fd;
+    do
+        fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw RunError(LineFile::openFailure(path_, qt_error_string(errno)));
+    struct stat st;
+    QString reason;
+    if (::fstat(fd, &st) != 0)
+        reason = qt_error_string(errno);
+    else if (S_ISDIR(st.st_mode))
+        reason = qt_error_string(EISDIR);
+    else if (!S_ISREG(st.st_mode))
+        reason = notRegularFile();
+    else if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        reason = qt_error_string(errno);
+    if (!reason.isEmpty()) {
+        ::close(fd);
+        throw RunError(LineFile::openFailure(path_, reason));
+    }
+    if (!file_.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw RunError(LineFile::openFailure(path_, file_.errorString()));
+    }
+}
+
+#endif
 
 void LineReader::rewind()
 {

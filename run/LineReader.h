@@ -21,7 +21,10 @@ class LineReader
 public:
     static constexpr qsizetype defaultBufferSize = 1 << 20;
 
-    // Opens the file; one that cannot be opened is the open failure.
+    // Opens the file; one that cannot be opened is the open failure, and so
+    // is anything but a regular file (after links): a directory, a pipe that
+    // would hold the run until someone writes to it and could not be read a
+    // second time, a device.
     explicit LineReader(const QString &path, const CodePage *codePage = nullptr,
                         qsizetype bufferSize = defaultBufferSize);
 
@@ -57,6 +60,7 @@ private:
     bool fill();
     qint64 readMore();
     bool split(QByteArrayView &line);
+    void open();
     // The failure for a line whose first refused byte is `byte`, naming the
     // file and the line last given.
     QString refusal(char byte) const;

@@ -1,3 +1,4 @@
+#include "Fifo.h"
 #include "ProgramDir.h"
 
 #include <run/CodePage.h>
@@ -56,7 +57,8 @@ private slots:
     void refusesWhatNoListHolds();
     void refusesALineChangedSinceTheCheck_data();
     void refusesALineChangedSinceTheCheck();
-    void missingFileIsOpenFailure();
+    void onlyARegularFileOpens_data();
+    void onlyARegularFileOpens();
     void splitsFields_data();
     void splitsFields();
     void savesWithSignature_data();
@@ -280,25 +282,43 @@ void tst_LineFile::refusesALineChangedSinceTheCheck()
     }
 }
 
-void tst_LineFile::missingFileIsOpenFailure()
+void tst_LineFile::onlyARegularFileOpens_data()
 {
+    QTest::addColumn<QString>("name"); // in the test's folder, or a path from the root
+    QTest::addColumn<QString>("reason"); // empty: it opens
+    QTest::newRow("absent, named relative to the current directory") << "absent.txt" << "No such file or directory";
+    QTest::newRow("a folder") << "folder" << "Is a directory";
+    QTest::newRow("a link to a file") << "link-file" << "";
+#ifndef Q_OS_WIN
+    // Opening a pipe would wait for a writer; it could not be read twice.
+    QTest::newRow("a named pipe") << "pipe" << "Not a regular file";
+    QTest::newRow("a link to a named pipe") << "link-pipe" << "Not a regular file";
+    QTest::newRow("a device") << "/dev/null" << "Not a regular file";
+#endif
+}
+
+void tst_LineFile::onlyARegularFileOpens()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
     ProgramDir dir;
-    QDir::setCurrent(dir.dir());
-    try {
-        LineReader reader(QStringLiteral("absent.txt")); // relative: resolved against the current directory
-        QFAIL("a missing file opened");
-    } catch (const run::RunError &e) {
-        QCOMPARE(e.message(), QStringLiteral("Cannot open file \"%1\". No such file or directory")
-                                  .arg(QDir::toNativeSeparators(QFileInfo(dir.path("absent.txt")).absoluteFilePath())));
-    }
+    dir.write("file.txt", "1|a\r\n");
     QVERIFY(QDir(dir.dir()).mkdir("folder"));
+    QVERIFY(QFile::link(dir.path("file.txt"), dir.path("link-file")));
+    const Fifo pipe(dir.path("pipe"));
+#ifndef Q_OS_WIN
+    QVERIFY(pipe.made());
+    QVERIFY(QFile::link(dir.path("pipe"), dir.path("link-pipe")));
+#endif
+    QDir::setCurrent(dir.dir());
+    const QString path = name.startsWith(u'/') ? name : name == QLatin1String("absent.txt") ? name : dir.path(name);
     try {
-        LineReader reader(dir.path("folder"));
-        QFAIL("a folder opened as a list");
+        LineReader reader(path);
+        QCOMPARE(reader.check(), qsizetype(1));
+        QVERIFY2(reason.isEmpty(), "opened");
     } catch (const run::RunError &e) {
-        QVERIFY2(e.message().startsWith(QStringLiteral("Cannot open file \"%1\". ")
-                                            .arg(QDir::toNativeSeparators(dir.path("folder")))),
-                 qPrintable(e.message()));
+        QCOMPARE(e.message(), QStringLiteral("Cannot open file \"%1\". %2")
+                                  .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), reason));
     }
 }
 

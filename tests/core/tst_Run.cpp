@@ -1,3 +1,4 @@
+#include "Fifo.h"
 #include "ProgramDir.h"
 #include "RecordingHost.h"
 #include "TableRows.h"
@@ -57,6 +58,8 @@ private slots:
     void longStatementsLetTheWindowIn();
     void aLineChangedAfterItsCheckIsRefused_data();
     void aLineChangedAfterItsCheckIsRefused();
+    void aListThatIsNoRegularFileIsRefused_data();
+    void aListThatIsNoRegularFileIsRefused();
 
 private:
     QStringList rows(const char *table, const char *columns);
@@ -624,6 +627,44 @@ void tst_Run::aLineChangedAfterItsCheckIsRefused()
     }
     QVERIFY(rewritten);
     QCOMPARE(failure, refusal.arg(QDir::toNativeSeparators(dir_->path(list)), QString::number(changed)));
+    QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
+    QCOMPARE(dir_->read("forum.txt"), oldForums);
+}
+
+void tst_Run::aListThatIsNoRegularFileIsRefused_data()
+{
+    QTest::addColumn<QString>("sectionsName");
+    QTest::addColumn<QString>("forumsName");
+    QTest::addColumn<QString>("refused");
+    QTest::newRow("sections a named pipe") << "pipe" << "forums.txt" << "pipe";
+    QTest::newRow("forums a named pipe") << "sections.txt" << "pipe" << "pipe";
+    QTest::newRow("forums a link to a named pipe") << "sections.txt" << "link" << "link";
+    QTest::newRow("forums a device") << "sections.txt" << "/dev/null" << "/dev/null";
+}
+
+// Opening a pipe for reading waits for a writer, maybe for ever, while the run
+// holds its folder; and the run reads each list twice. Such a list is refused
+// at once, before anything changes.
+void tst_Run::aListThatIsNoRegularFileIsRefused()
+{
+#ifdef Q_OS_WIN
+    QSKIP("no named pipes in the file system here");
+#endif
+    QFETCH(QString, sectionsName);
+    QFETCH(QString, forumsName);
+    QFETCH(QString, refused);
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    dir_->write("fr_fr.txt", oldSections);
+    dir_->write("forum.txt", oldForums);
+    const Fifo pipe(dir_->path("pipe"));
+    QVERIFY(pipe.made());
+    QVERIFY(QFile::link(dir_->path("pipe"), dir_->path("link")));
+    auto named = [&](const QString &name) { return name.startsWith(u'/') ? name : dir_->path(name); };
+    host_.sections = named(sectionsName);
+    host_.forums = named(forumsName);
+    QCOMPARE(runExpectingFailure(),
+             QStringLiteral("Cannot open file \"%1\". Not a regular file").arg(QDir::toNativeSeparators(named(refused))));
     QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
     QCOMPARE(dir_->read("forum.txt"), oldForums);
 }
