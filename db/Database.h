@@ -13,7 +13,9 @@ namespace db {
 class Database
 {
 public:
-    // Opens the file for reading and writing; never creates one.
+    // Opens the file for reading and writing; never creates one. A file that
+    // can only be read is a failure to open (the engine's "attempt to write a
+    // readonly database").
     explicit Database(const QString &path);
     ~Database();
     Database(const Database &) = delete;
