@@ -66,6 +66,15 @@ void Database::exec(const char *sql)
     check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
 }
 
+bool Database::checkpoint()
+{
+    const int rc = sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    if (rc == SQLITE_BUSY)
+        return false;
+    check(rc);
+    return true;
+}
+
 void Database::setProgressHandler(std::function<void()> tick)
 {
     tick_ = std::move(tick);

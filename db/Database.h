@@ -28,6 +28,13 @@ public:
     // must have been let go.
     void close();
 
+    // Moves everything committed from the engine's log into the database file
+    // and empties the log, so that nothing the file needs is left beside it.
+    // False when a reader of another connection kept the log from being
+    // emptied: it then stays, whole and valid, for a later checkpoint. Any
+    // other failure is raised. No transaction may be open.
+    bool checkpoint();
+
     // Runs statements that take no values and return no rows.
     void exec(const char *sql);
 

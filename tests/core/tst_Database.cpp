@@ -129,6 +129,7 @@ private slots:
     void openFailures_data();
     void openFailures();
     void aFileThatCannotBeWrittenIsNoDatabase();
+    void checkpointEmptiesTheLog();
     void trimsEngineText_data();
     void trimsEngineText();
 
@@ -448,6 +449,36 @@ void tst_Database::aFileThatCannotBeWrittenIsNoDatabase()
         }
     }
     QCOMPARE(failureOf([&] { db::Tables tables(dir_->dir()); }), QStringLiteral("<no failure>"));
+}
+
+void tst_Database::checkpointEmptiesTheLog()
+{
+    const QFileInfo log(file() + QStringLiteral("-wal"));
+    {
+        db::Transaction t(tables_->database());
+        for (int i = 0; i < 2000; ++i)
+            tables_->addForum(integer(i), integer(7), 1, "a forum of some length");
+        tables_->flush();
+        t.commit();
+    }
+    QVERIFY(QFileInfo(log.filePath()).size() > 0);
+    QVERIFY(tables_->database().checkpoint());
+    QCOMPARE(QFileInfo(log.filePath()).size(), qint64(0));
+    QCOMPARE(tableRows(file(), "Forum_table", "old_id").size(), 2000);
+
+    // A reader of another connection in the midst of its reading keeps the
+    // log: no failure, and nothing lost.
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(file().toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM Razdel_table;", nullptr, nullptr, nullptr), SQLITE_OK);
+    tables_->addSection(1, integer(1), "y");
+    QVERIFY(!tables_->database().checkpoint());
+    QVERIFY(QFileInfo(log.filePath()).size() > 0);
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    QVERIFY(tables_->database().checkpoint());
+    QCOMPARE(QFileInfo(log.filePath()).size(), qint64(0));
+    QCOMPARE(tableRows(file(), "Razdel_table", "str_value"), QStringList{"y"});
 }
 
 void tst_Database::trimsEngineText_data()

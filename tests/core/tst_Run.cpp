@@ -60,6 +60,7 @@ private slots:
     void aLineChangedAfterItsCheckIsRefused();
     void aListThatIsNoRegularFileIsRefused_data();
     void aListThatIsNoRegularFileIsRefused();
+    void aCompletedRunLeavesNoLog();
 
 private:
     QStringList rows(const char *table, const char *columns);
@@ -667,6 +668,23 @@ void tst_Run::aListThatIsNoRegularFileIsRefused()
              QStringLiteral("Cannot open file \"%1\". Not a regular file").arg(QDir::toNativeSeparators(named(refused))));
     QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
     QCOMPARE(dir_->read("forum.txt"), oldForums);
+}
+
+// A run killed after its work leaves the engine's log beside the database;
+// one who then copies a fresh Database.mdb into the folder pairs it with that
+// log. After a completed run there is no log to pair, even while the
+// database stays open.
+void tst_Run::aCompletedRunLeavesNoLog()
+{
+    QByteArray forums;
+    for (int i = 1; i <= 5000; ++i)
+        forums += QByteArray::number(i) + "|10|x\r\n";
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forums);
+    QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
+    const QFileInfo log(dir_->path("Database.mdb-wal"));
+    QVERIFY2(!log.exists() || log.size() == 0, qPrintable(QString::number(log.size())));
+    QCOMPARE(rows("Forum_table", "count(*)"), QStringList{"5000"});
 }
 
 QTEST_GUILESS_MAIN(tst_Run)
