@@ -50,9 +50,9 @@ QString LineFile::writeFailure()
 
 QString LineFile::notUtf8Failure(const QString &path, qsizetype line)
 {
+    // In one step: a path may hold "%2" itself.
     return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке %2")
-        .arg(fullPath(path))
-        .arg(line);
+        .arg(fullPath(path), QString::number(line));
 }
 
 QString LineFile::nulFailure(const QString &path, qsizetype line)
@@ -64,8 +64,7 @@ QString LineFile::nulFailure(const QString &path, qsizetype line)
 QString LineFile::notDecodableFailure(const QString &path, qsizetype line, const QString &codePage)
 {
     return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке %2: ошибка в строке %3")
-        .arg(fullPath(path), codePage)
-        .arg(line);
+        .arg(fullPath(path), codePage, QString::number(line));
 }
 
 LineFile::Split LineFile::splitField(QByteArrayView line)

@@ -57,6 +57,8 @@ private slots:
     void refusesWhatNoListHolds();
     void refusesALineChangedSinceTheCheck_data();
     void refusesALineChangedSinceTheCheck();
+    void refusalNamesAPathWithPercentSignsAsItIs_data();
+    void refusalNamesAPathWithPercentSignsAsItIs();
     void onlyARegularFileOpens_data();
     void onlyARegularFileOpens();
     void splitsFields_data();
@@ -279,6 +281,45 @@ void tst_LineFile::refusesALineChangedSinceTheCheck()
             QCOMPARE(e.message(), refusal.arg(QDir::toNativeSeparators(dir.path("in.txt"))));
             QCOMPARE(reader.lineNumber(), qsizetype(line));
         }
+    }
+}
+
+// A folder's name may hold what looks like a placeholder of the message.
+void tst_LineFile::refusalNamesAPathWithPercentSignsAsItIs_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("codePage"); // empty: UTF-8
+    QTest::addColumn<QString>("before");   // the message up to the path
+    QTest::addColumn<QString>("after");    // the message after it
+    QTest::newRow("ill-formed UTF-8") << QByteArray("\xFF") << QString() << QStringLiteral(u"Файл \"")
+                                      << QStringLiteral(u"\" не является текстом в кодировке UTF-8: ошибка в строке 1");
+    QTest::newRow("undefined in the code page") << QByteArray("\x98") << "cp1251" << QStringLiteral(u"Файл \"")
+                                                << QStringLiteral(u"\" не является текстом в кодировке windows-1251: ошибка в строке 1");
+    QTest::newRow("a NUL") << QByteArray("\0", 1) << QString() << QStringLiteral(u"Файл \"")
+                           << QStringLiteral(u"\" не является текстом: нулевой байт в строке 1");
+}
+
+void tst_LineFile::refusalNamesAPathWithPercentSignsAsItIs()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, codePage);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    const std::optional<run::CodePage> page =
+        codePage.isEmpty() ? std::nullopt : run::CodePage::byName(codePage);
+    ProgramDir dir;
+    QVERIFY(QDir(dir.dir()).mkdir(QStringLiteral("100%1 %2 %3")));
+    const QString path = dir.path(QStringLiteral("100%1 %2 %3/list.txt"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+    f.close();
+    LineReader reader(path, page ? &*page : nullptr);
+    try {
+        reader.check();
+        QFAIL("refused bytes were accepted");
+    } catch (const run::RunError &e) {
+        QCOMPARE(e.message(), before + QDir::toNativeSeparators(path) + after);
     }
 }
 
