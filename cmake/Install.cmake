@@ -19,7 +19,13 @@ if(REINDEX_BUILD_APP)
 endif()
 install(TARGETS ${programs} RUNTIME DESTINATION ${REINDEX_INSTALL_PROGRAM_DIR})
 # The build's own Database.mdb in bin/ holds the rows of every run made there;
-# an installed copy starts empty.
+# an installed copy starts empty. A run killed in the folder may have left the
+# engine's log and its index beside the old file: paired with the new one,
+# they would be read as part of it.
+install(CODE "
+    foreach(leftover Database.mdb-wal Database.mdb-shm)
+        file(REMOVE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${REINDEX_INSTALL_PROGRAM_DIR}/\${leftover}\")
+    endforeach()")
 install(FILES ${REINDEX_TEST_DATABASE} DESTINATION ${REINDEX_INSTALL_PROGRAM_DIR}
     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 

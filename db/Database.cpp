@@ -31,6 +31,13 @@ Database::Database(const QString &path) : path_(path)
         db_ = nullptr;
         throw DbError(trimEngineText(text), rc);
     }
+    // A file the program may not write opens all the same, read-only, and
+    // the run would fail only at its first change: it is no database to use.
+    if (sqlite3_db_readonly(db_, "main") == 1) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+        throw DbError(trimEngineText(QString::fromUtf8(sqlite3_errstr(SQLITE_READONLY))), SQLITE_READONLY);
+    }
     sqlite3_extended_result_codes(db_, 1);
 }
 
@@ -57,6 +64,15 @@ void Database::close()
 void Database::exec(const char *sql)
 {
     check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
+}
+
+bool Database::checkpoint()
+{
+    const int rc = sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    if (rc == SQLITE_BUSY)
+        return false;
+    check(rc);
+    return true;
 }
 
 void Database::setProgressHandler(std::function<void()> tick)

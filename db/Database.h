@@ -13,7 +13,9 @@ namespace db {
 class Database
 {
 public:
-    // Opens the file for reading and writing; never creates one.
+    // Opens the file for reading and writing; never creates one. A file that
+    // can only be read is a failure to open (the engine's "attempt to write a
+    // readonly database").
     explicit Database(const QString &path);
     ~Database();
     Database(const Database &) = delete;
@@ -25,6 +27,13 @@ public:
     // Closes the connection; a failure to close is raised. Every statement
     // must have been let go.
     void close();
+
+    // Moves everything committed from the engine's log into the database file
+    // and empties the log, so that nothing the file needs is left beside it.
+    // False when a reader of another connection kept the log from being
+    // emptied: it then stays, whole and valid, for a later checkpoint. Any
+    // other failure is raised. No transaction may be open.
+    bool checkpoint();
 
     // Runs statements that take no values and return no rows.
     void exec(const char *sql);

@@ -54,7 +54,14 @@ QString LineFile::writeFailure()
 // of the path, not a place for the next argument.
 QString LineFile::notUtf8Failure(const QString &path, qsizetype line)
 {
+    // In one step: a path may hold "%2" itself.
     return QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке %2")
+        .arg(fullPath(path), QString::number(line));
+}
+
+QString LineFile::nulFailure(const QString &path, qsizetype line)
+{
+    return QStringLiteral(u"Файл \"%1\" не является текстом: нулевой байт в строке %2")
         .arg(fullPath(path), QString::number(line));
 }
 
@@ -112,7 +119,7 @@ QString LineFile::shownBytes(QByteArrayView bytes)
 {
     QString out;
     for (;;) {
-        const qsizetype bad = firstIllFormedUtf8(bytes);
+        const qsizetype bad = firstNulOrIllFormedUtf8(bytes);
         if (bad < 0)
             return out + shown(text(bytes));
         out += shown(text(bytes.first(bad)));

@@ -49,6 +49,9 @@ public:
 
     static QString notUtf8Failure(const QString &path, qsizetype line);
     static QString notDecodableFailure(const QString &path, qsizetype line, const QString &codePage);
+    // A NUL byte in a list: no text holds one, and whatever follows it would
+    // otherwise be lost to any program that takes it as the text's end.
+    static QString nulFailure(const QString &path, qsizetype line);
 };
 
 } // namespace run

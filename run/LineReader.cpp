@@ -6,20 +6,91 @@
 #include "Utf8Check.h"
 
 #include <QFileInfo>
+#include <QtEndian>
 
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace run {
+
+namespace {
+
+// The high bit of every byte below 0E (CR, LF, and the other control
+// characters of the lowest few), and perhaps of bytes after such a one, never
+// before it: only such a byte borrows when 0E is taken from every byte.
+inline std::uint64_t belowCarriageReturn(std::uint64_t word)
+{
+    return (word - 0x0E0E0E0E0E0E0E0Eull) & ~word & 0x8080808080808080ull;
+}
+
+// There is no system text for it: errno has no code that says this.
+QString notRegularFile()
+{
+    return QStringLiteral("Not a regular file");
+}
+
+} // namespace
 
 LineReader::LineReader(const QString &path, const CodePage *codePage, qsizetype bufferSize)
     : path_(path), codePage_(codePage), file_(path), buffer_(qMax<qsizetype>(bufferSize, 4), Qt::Uninitialized)
 {
-    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw RunError(LineFile::openFailure(path, file_.errorString()));
-    if (QFileInfo(file_).isDir())
-        throw RunError(LineFile::openFailure(path, qt_error_string(EISDIR)));
+    open();
 }
+
+#ifdef Q_OS_WIN
+
+void LineReader::open()
+{
+    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw RunError(LineFile::openFailure(path_, file_.errorString()));
+    const QFileInfo info(file_);
+    if (info.isDir())
+        throw RunError(LineFile::openFailure(path_, qt_error_string(EISDIR)));
+    if (!info.isFile())
+        throw RunError(LineFile::openFailure(path_, notRegularFile()));
+}
+
+#else
+
+void LineReader::open()
+{
+    // Without O_NONBLOCK, opening a pipe waits for a writer, which may never
+    // come, while the run holds its folder.
+    int fd;
+    do
+        fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw RunError(LineFile::openFailure(path_, qt_error_string(errno)));
+    struct stat st;
+    QString reason;
+    if (::fstat(fd, &st) != 0)
+        reason = qt_error_string(errno);
+    else if (S_ISDIR(st.st_mode))
+        reason = qt_error_string(EISDIR);
+    else if (!S_ISREG(st.st_mode))
+        reason = notRegularFile();
+    else if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        reason = qt_error_string(errno);
+    if (!reason.isEmpty()) {
+        ::close(fd);
+        throw RunError(LineFile::openFailure(path_, reason));
+    }
+    if (!file_.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw RunError(LineFile::openFailure(path_, file_.errorString()));
+    }
+}
+
+#endif
 
 void LineReader::rewind()
 {
@@ -66,15 +137,15 @@ bool LineReader::fill()
     return true;
 }
 
-bool LineReader::nextRaw(QByteArrayView &line, bool nulEnds)
+bool LineReader::nextRaw(QByteArrayView &line)
 {
-    if (!split(line, nulEnds))
+    if (!split(line))
         return false;
     ++lineNumber_;
     return true;
 }
 
-bool LineReader::split(QByteArrayView &line, bool nulEnds)
+bool LineReader::split(QByteArrayView &line)
 {
     if (stopped_)
         return false;
@@ -90,20 +161,22 @@ bool LineReader::split(QByteArrayView &line, bool nulEnds)
         const char *s = buffer_.constData();
         qsizetype i = from_ + scanned;
         for (; i < to_; ++i) {
+            // Lines are long and breaks few: eight bytes at a time up to the
+            // first that could be one.
+            if (i + 8 <= to_) {
+                const std::uint64_t mask = belowCarriageReturn(qFromLittleEndian<quint64>(s + i));
+                if (!mask) {
+                    i += 7;
+                    continue;
+                }
+                i += std::countr_zero(mask) >> 3;
+            }
             const char c = s[i];
-            if (uchar(c) <= '\r' && (c == '\n' || c == '\r' || (c == '\0' && nulEnds)))
+            if (c == '\n' || c == '\r')
                 break;
         }
         if (i < to_) {
             const char c = s[i];
-            if (c == '\0') {
-                stopped_ = true;
-                if (i == from_)
-                    return false;
-                line = QByteArrayView(s + from_, i - from_);
-                from_ = i;
-                return true;
-            }
             line = QByteArrayView(s + from_, i - from_);
             from_ = i + 1;
             if (c == '\r') {
@@ -130,10 +203,12 @@ bool LineReader::split(QByteArrayView &line, bool nulEnds)
     }
 }
 
-bool LineReader::next(QByteArrayView &line, bool nulEnds)
+bool LineReader::next(QByteArrayView &line)
 {
-    if (!nextRaw(line, nulEnds))
+    if (!nextRaw(line))
         return false;
+    if (const qsizetype bad = firstRefused(line); bad >= 0)
+        throw RunError(refusal(line[bad]));
     line = decoded(line);
     return true;
 }
@@ -147,30 +222,36 @@ QByteArrayView LineReader::decoded(QByteArrayView raw)
     return decoded_;
 }
 
-qsizetype LineReader::firstUndecodable(QByteArrayView raw) const
+qsizetype LineReader::firstRefused(QByteArrayView raw) const
 {
-    return codePage_ ? codePage_->firstUndefined(raw) : firstIllFormedUtf8(raw);
+    if (!codePage_)
+        return firstNulOrIllFormedUtf8(raw);
+    // A NUL is a character of every code page, but no list holds one.
+    const qsizetype undefined = codePage_->firstUndefined(raw);
+    const qsizetype nul = raw.first(undefined < 0 ? raw.size() : undefined).indexOf('\0');
+    return nul >= 0 ? nul : undefined;
+}
+
+QString LineReader::refusal(char byte) const
+{
+    if (byte == '\0')
+        return LineFile::nulFailure(path_, lineNumber_);
+    return codePage_ ? LineFile::notDecodableFailure(path_, lineNumber_, codePage_->name())
+                     : LineFile::notUtf8Failure(path_, lineNumber_);
 }
 
 qsizetype LineReader::check(const std::function<void()> &tick)
 {
-    qsizetype runLines = -1;
     QByteArrayView line;
-    while (nextRaw(line, false)) {
+    while (nextRaw(line)) {
         if (tick && lineNumber_ % 65536 == 0)
             tick();
-        if (firstUndecodable(line) >= 0)
-            throw RunError(codePage_ ? LineFile::notDecodableFailure(path_, lineNumber_, codePage_->name())
-                                     : LineFile::notUtf8Failure(path_, lineNumber_));
-        if (runLines < 0) {
-            if (const void *nul = std::memchr(line.data(), 0, std::size_t(line.size())))
-                runLines = lineNumber_ - (nul == line.data() ? 1 : 0);
-        }
+        if (const qsizetype bad = firstRefused(line); bad >= 0)
+            throw RunError(refusal(line[bad]));
     }
-    if (runLines < 0)
-        runLines = lineNumber_;
+    const qsizetype lines = lineNumber_;
     rewind();
-    return runLines;
+    return lines;
 }
 
 } // namespace run

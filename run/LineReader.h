@@ -21,31 +21,35 @@ class LineReader
 public:
     static constexpr qsizetype defaultBufferSize = 1 << 20;
 
-    // Opens the file; one that cannot be opened is the open failure.
+    // Opens the file; one that cannot be opened is the open failure, and so
+    // is anything but a regular file (after links): a directory, a pipe that
+    // would hold the run until someone writes to it and could not be read a
+    // second time, a device.
     explicit LineReader(const QString &path, const CodePage *codePage = nullptr,
                         qsizetype bufferSize = defaultBufferSize);
 
-    // The next line, valid until the next call, or false at the end. With
-    // `nulEnds` the first NUL byte ends the text, as the run reads it: the
-    // bytes of its line before it are the last line.
-    bool next(QByteArrayView &line, bool nulEnds = true);
-    // The same with the line's bytes as they stand in the file, and the
-    // UTF-8 of such bytes (valid until the next call).
-    bool nextRaw(QByteArrayView &line, bool nulEnds = true);
+    // The next line as UTF-8, valid until the next call, or false at the end.
+    // Its bytes are judged again as they are read, by the rule of the
+    // checking pass and with its failure: a file changed since that pass
+    // cannot slip a line past it.
+    bool next(QByteArrayView &line);
+    // The line's bytes as they stand in the file, not judged, and the UTF-8
+    // of such bytes (valid until the next call).
+    bool nextRaw(QByteArrayView &line);
     QByteArrayView decoded(QByteArrayView raw);
     // The offset of the first of a line's bytes (as they stand in the file)
-    // that is not well-formed UTF-8, or that the code page leaves undefined;
-    // -1 when all of them decode. The one rule of the checking pass.
-    qsizetype firstUndecodable(QByteArrayView raw) const;
+    // that a list may not hold: a NUL, or a byte that is not well-formed
+    // UTF-8 (with a code page: that it leaves undefined); -1 when there is
+    // none. The one rule of the checking pass and of next().
+    qsizetype firstRefused(QByteArrayView raw) const;
     // 1-based number of the line last given.
     qsizetype lineNumber() const noexcept { return lineNumber_; }
     // Back to the first line.
     void rewind();
 
     // The checking pass of the run: reads the whole file and refuses it,
-    // naming the line, when a byte is not well-formed UTF-8 (or one the code
-    // page leaves undefined), whether before or after a NUL. Returns the
-    // number of lines the run will take, and leaves the reader at the first.
+    // naming the line, when it holds a byte that firstRefused() finds.
+    // Returns the number of lines, and leaves the reader at the first.
     // `tick`, when given, is called every so many lines, so that a long
     // list leaves room for the window.
     qsizetype check(const std::function<void()> &tick = {});
@@ -55,7 +59,11 @@ public:
 private:
     bool fill();
     qint64 readMore();
-    bool split(QByteArrayView &line, bool nulEnds);
+    bool split(QByteArrayView &line);
+    void open();
+    // The failure for a line whose first refused byte is `byte`, naming the
+    // file and the line last given.
+    QString refusal(char byte) const;
 
     QString path_;
     const CodePage *codePage_;

@@ -44,33 +44,24 @@ template <typename Take>
 void ListCheck::readList(List list, const QString &path, const CodePage *codePage, Take take)
 {
     LineReader reader(path, codePage);
-    bool ended = false; // by a NUL: the run takes no line after it
     QByteArrayView raw;
-    // Every line is judged for its bytes, NUL or not: a byte the run refuses
-    // after a NUL still refuses the whole file.
-    while (reader.nextRaw(raw, false)) {
+    while (reader.nextRaw(raw)) {
         const qsizetype number = reader.lineNumber();
-        const qsizetype bad = reader.firstUndecodable(raw);
-        const bool decodes = bad < 0;
-        if (!decodes) {
-            const QString where =
-                QStringLiteral("byte %1 at column %2").arg(hexByte(uchar(raw[bad])), QString::number(bad + 1));
-            add(list, number, Severity::Problem,
-                codePage ? QStringLiteral("undecodable in %1: %2").arg(codePage->name(), where)
-                         : QStringLiteral("ill-formed UTF-8: %1").arg(where));
-        }
-        if (ended)
-            continue;
-        if (const qsizetype nul = raw.indexOf('\0'); nul >= 0) {
-            ended = true;
-            add(list, number, Severity::Warning,
-                QStringLiteral("a NUL byte ends the list here; the rest of the file is ignored"));
-            if (nul == 0)
-                continue;
-            raw = raw.first(nul);
-        }
-        if (decodes)
+        const qsizetype bad = reader.firstRefused(raw);
+        if (bad < 0) {
             take(number, reader.decoded(raw));
+            continue;
+        }
+        const uchar byte = uchar(raw[bad]);
+        const QString column = QString::number(bad + 1);
+        if (byte == 0) {
+            add(list, number, Severity::Problem, QStringLiteral("NUL byte at column %1").arg(column));
+            continue;
+        }
+        const QString where = QStringLiteral("byte %1 at column %2").arg(hexByte(byte), column);
+        add(list, number, Severity::Problem,
+            codePage ? QStringLiteral("undecodable in %1: %2").arg(codePage->name(), where)
+                     : QStringLiteral("ill-formed UTF-8: %1").arg(where));
     }
 }
 

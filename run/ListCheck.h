@@ -14,12 +14,12 @@ class CodePage;
 
 // What a run would make of a section list and a forum list, found without a
 // database and without writing anything. Problems are what would make the
-// run refuse a list: a line that does not decode, an empty line, a missing
-// separator, an identifier that is not a whole number of 32 bits. Warnings
-// are what the run would do without a word: a forum whose section identifier
-// names no section gets 0, a repeated section identifier leaves its forums
-// with the number of its last section, and a NUL byte ends a list early.
-// Every line is judged, not just up to the first problem.
+// run refuse a list: a line that does not decode or holds a NUL byte, an
+// empty line, a missing separator, an identifier that is not a whole number
+// of 32 bits. Warnings are what the run would do without a word: a forum
+// whose section identifier names no section gets 0, and a repeated section
+// identifier leaves its forums with the number of its last section. Every
+// line is judged, not just up to the first problem.
 class ListCheck
 {
 public:
@@ -43,8 +43,8 @@ public:
     qsizetype warningCount() const noexcept { return qsizetype(findings_.size()) - problems_; }
 
 private:
-    // Calls `take(line number, line)` for every line the run would take that
-    // decodes, after the findings of the lines that do not.
+    // Calls `take(line number, line)` for every line whose bytes the run
+    // takes, and adds a problem for every other.
     template <typename Take>
     void readList(List list, const QString &path, const CodePage *codePage, Take take);
     void checkSections(const QString &path, const CodePage *codePage);

@@ -198,6 +198,7 @@ void ReindexRun::work()
     }
     // All database work is done: durable before any output is replaced.
     transaction.commit();
+    tables_.database().checkpoint();
     finalCopy(journal);
 }
 

@@ -12,6 +12,9 @@
 #include <memory>
 
 #include <unistd.h>
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 // The twin's migration options as a script sees them: a copy of reindex-cli in
 // a temporary folder with its own Database.mdb, run with real files.
@@ -208,6 +211,8 @@ private slots:
     void percentSignsInNamesStayAsTheyAre();
     void controlCharactersNeverReachTheTerminal_data();
     void controlCharactersNeverReachTheTerminal();
+    void listsThatAreNoRegularFilesAreRefused_data();
+    void listsThatAreNoRegularFilesAreRefused();
 };
 
 void tst_CliOptions::check_data()
@@ -277,6 +282,11 @@ void tst_CliOptions::check_data()
         << QStringList{"--check", "--encoding", "CP1251", "s.txt", "f.txt"} << 1 << "2 problems, 0 warnings\n"
         << "s.txt:2: undecodable in windows-1251: byte 0x98 at column 4\n"
            "s.txt:3: undecodable in windows-1251: byte 0x98 at column 3\n";
+
+    QTest::newRow("a NUL byte is a problem, as it stops a run")
+        << QByteArray("10|News\r\n20|He\0lp\r\n30|More\r\n", 28) << QByteArray("5|30|FAQ\r\n") << plain << 1
+        << "1 problem, 0 warnings\n"
+        << "s.txt:2: NUL byte at column 6\n";
 
     QTest::newRow("missing sections: the run's message, before anything is read")
         << sectionsExample << forumsExample << QStringList{"--check", "none.txt", "also-none.txt"} << 3 << QString()
@@ -981,6 +991,48 @@ void tst_CliOptions::controlCharactersNeverReachTheTerminal()
                  qPrintable(QStringLiteral("U+%1 in %2").arg(QString::number(c.unicode(), 16), o.err)));
     QCOMPARE(o.err, twin.expand(err));
     QCOMPARE(o.exitCode, exitCode);
+}
+
+void tst_CliOptions::listsThatAreNoRegularFilesAreRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // p: a named pipe in the program folder
+    QTest::addColumn<QString>("refused");
+    QTest::newRow("run, sections a pipe") << QStringList{"%D/p", "%D/f.txt"} << "%D/p";
+    QTest::newRow("run, forums a pipe") << QStringList{"%D/s.txt", "%D/p"} << "%D/p";
+    QTest::newRow("--check, forums a pipe") << QStringList{"--check", "%D/s.txt", "%D/p"} << "%D/p";
+    QTest::newRow("--check, sections a device") << QStringList{"--check", "/dev/null", "%D/f.txt"} << "/dev/null";
+}
+
+// A pipe would hold the twin in its open until someone writes, and a run
+// reads each list twice; --check must not pass what the run refuses.
+void tst_CliOptions::listsThatAreNoRegularFilesAreRefused()
+{
+#ifdef Q_OS_WIN
+    QSKIP("no named pipes in the file system here");
+#else
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, refused);
+    Twin twin;
+    twin.dir.write("s.txt", sectionsExample);
+    twin.dir.write("f.txt", forumsExample);
+    QCOMPARE(::mkfifo(QFile::encodeName(twin.dir.path("p")).constData(), 0600), 0);
+    QMap<QString, QByteArray> before = twin.snapshot();
+    for (QString &a : arguments)
+        a = twin.expand(a);
+    QProcess p;
+    p.setWorkingDirectory(twin.folder());
+    p.start(twin.dir.path("reindex-cli"), arguments);
+    QVERIFY2(p.waitForFinished(10000), "the twin hangs on a pipe");
+    QCOMPARE(QString::fromUtf8(p.readAllStandardError()),
+             QStringLiteral("Cannot open file \"%1\". Not a regular file.\n").arg(twin.expand(refused)));
+    QCOMPARE(p.exitCode(), 1);
+    // The sections before a refused forum list are in the tables; no file
+    // besides changes, and no output is made.
+    QMap<QString, QByteArray> after = twin.snapshot();
+    after.remove(QStringLiteral("Database.mdb"));
+    before.remove(QStringLiteral("Database.mdb"));
+    QCOMPARE(after, before);
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_CliOptions)

@@ -19,6 +19,13 @@
 #include <memory>
 #include <thread>
 
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 QString failureOf(const std::function<void()> &f)
@@ -40,6 +47,58 @@ QStringList schemaOf(const QString &file)
 {
     return tableRows(file, "sqlite_master", "type, name, sql");
 }
+
+bool writable(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadWrite);
+}
+
+// Makes a file read-only for whoever runs the test: by its mode, and where
+// the mode does not bind (the superuser) by the file system's immutable flag;
+// undone when it goes.
+class ReadOnlyFile
+{
+public:
+    explicit ReadOnlyFile(const QString &path) : path_(path)
+    {
+        QFile::setPermissions(path_, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+#ifdef Q_OS_LINUX
+        if (writable(path_))
+            immutable_ = setImmutable(true);
+#endif
+    }
+    ~ReadOnlyFile()
+    {
+#ifdef Q_OS_LINUX
+        if (immutable_)
+            setImmutable(false);
+#endif
+        QFile::setPermissions(path_, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    ReadOnlyFile(const ReadOnlyFile &) = delete;
+    ReadOnlyFile &operator=(const ReadOnlyFile &) = delete;
+
+private:
+#ifdef Q_OS_LINUX
+    bool setImmutable(bool on) const
+    {
+        const int fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+            done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ::close(fd);
+        return done;
+    }
+    bool immutable_ = false;
+#endif
+    QString path_;
+};
 
 } // namespace
 
@@ -69,6 +128,8 @@ private slots:
     void progressHandlerTicksDuringALongStatement();
     void openFailures_data();
     void openFailures();
+    void aFileThatCannotBeWrittenIsNoDatabase();
+    void checkpointEmptiesTheLog();
     void trimsEngineText_data();
     void trimsEngineText();
 
@@ -367,6 +428,57 @@ void tst_Database::openFailures()
     QCOMPARE(failureOf([&] { db::Tables tables(folder); }), reason);
     if (fileBytes == "<none>")
         QVERIFY(!QFile::exists(path)); // never creates a database
+}
+
+// The engine opens a file it may not write read-only without a word; a run
+// would then fail at its first change, long after the window said nothing
+// of it. Such a file is a failure to open, told when the program starts.
+void tst_Database::aFileThatCannotBeWrittenIsNoDatabase()
+{
+    tables_.reset();
+    {
+        const ReadOnlyFile readOnly(file());
+        if (writable(file()))
+            QSKIP("the file stays writable for this user: neither its mode nor the immutable flag binds here");
+        QCOMPARE(failureOf([&] { db::Database database(file()); }), QStringLiteral("attempt to write a readonly database"));
+        QCOMPARE(failureOf([&] { db::Tables tables(dir_->dir()); }), QStringLiteral("attempt to write a readonly database"));
+        try {
+            db::Tables tables(dir_->dir());
+        } catch (const db::DbError &e) {
+            QCOMPARE(e.code(), SQLITE_READONLY);
+        }
+    }
+    QCOMPARE(failureOf([&] { db::Tables tables(dir_->dir()); }), QStringLiteral("<no failure>"));
+}
+
+void tst_Database::checkpointEmptiesTheLog()
+{
+    const QFileInfo log(file() + QStringLiteral("-wal"));
+    {
+        db::Transaction t(tables_->database());
+        for (int i = 0; i < 2000; ++i)
+            tables_->addForum(integer(i), integer(7), 1, "a forum of some length");
+        tables_->flush();
+        t.commit();
+    }
+    QVERIFY(QFileInfo(log.filePath()).size() > 0);
+    QVERIFY(tables_->database().checkpoint());
+    QCOMPARE(QFileInfo(log.filePath()).size(), qint64(0));
+    QCOMPARE(tableRows(file(), "Forum_table", "old_id").size(), 2000);
+
+    // A reader of another connection in the midst of its reading keeps the
+    // log: no failure, and nothing lost.
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(file().toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM Razdel_table;", nullptr, nullptr, nullptr), SQLITE_OK);
+    tables_->addSection(1, integer(1), "y");
+    QVERIFY(!tables_->database().checkpoint());
+    QVERIFY(QFileInfo(log.filePath()).size() > 0);
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    QVERIFY(tables_->database().checkpoint());
+    QCOMPARE(QFileInfo(log.filePath()).size(), qint64(0));
+    QCOMPARE(tableRows(file(), "Razdel_table", "str_value"), QStringList{"y"});
 }
 
 void tst_Database::trimsEngineText_data()

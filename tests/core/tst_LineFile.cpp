@@ -1,3 +1,4 @@
+#include "Fifo.h"
 #include "ProgramDir.h"
 
 #include <run/CodePage.h>
@@ -18,6 +19,8 @@ using run::LineFile;
 using run::LineReader;
 
 namespace {
+
+const QString nulRefusal = QStringLiteral(u"Файл \"%1\" не является текстом: нулевой байт в строке %2");
 
 // Buffers so small that breaks, signatures and sequences fall across the
 // ends of reads, and the buffer the run uses.
@@ -51,9 +54,14 @@ private slots:
     void loadsBytes();
     void readsLongLinesAndLongFiles();
     void codePageLinesComeOutAsUtf8();
-    void refusesIllFormedUtf8_data();
-    void refusesIllFormedUtf8();
-    void missingFileIsOpenFailure();
+    void refusesWhatNoListHolds_data();
+    void refusesWhatNoListHolds();
+    void refusesALineChangedSinceTheCheck_data();
+    void refusesALineChangedSinceTheCheck();
+    void refusalNamesAPathWithPercentSignsAsItIs_data();
+    void refusalNamesAPathWithPercentSignsAsItIs();
+    void onlyARegularFileOpens_data();
+    void onlyARegularFileOpens();
     void splitsFields_data();
     void splitsFields();
     void savesWithSignature_data();
@@ -80,8 +88,6 @@ void tst_LineFile::splitsLines_data()
     QTest::newRow("final break adds no line") << "a\r\n" << QStringList{"a"};
     QTest::newRow("two final breaks add one") << "a\r\n\r\n" << QStringList{"a", ""};
     QTest::newRow("only CR LF") << "\r\n" << QStringList{""};
-    QTest::newRow("NUL ends the text") << QString::fromUtf16(u"a\nb\0c\nd", 7) << QStringList{"a", "b"};
-    QTest::newRow("NUL first") << QString::fromUtf16(u"\0abc", 4) << QStringList();
     QTest::newRow("other breaks are characters")
         << QString::fromUtf16(u"a\u2028b\u0085c\fd") << QStringList{QString::fromUtf16(u"a\u2028b\u0085c\fd")};
     QTest::newRow("CR LF after every line") << "ab\r\ncd\r\nef\r\ngh\r\n" << QStringList{"ab", "cd", "ef", "gh"};
@@ -111,8 +117,6 @@ void tst_LineFile::loadsBytes_data()
     QTest::newRow("Cyrillic and four-byte")
         << QByteArray("1|\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8 \xF0\x9F\x98\x80\n")
         << QStringList{QString::fromUtf16(u"1|Новости \U0001F600")};
-    QTest::newRow("NUL is well-formed and ends the text") << QByteArray("1|a\n2|b\0c\n3|d", 13) << QStringList{"1|a", "2|b"};
-    QTest::newRow("NUL right after a break") << QByteArray("1|a\r\n\0", 6) << QStringList{"1|a"};
     QTest::newRow("signature then a break") << QByteArray("\xEF\xBB\xBF\r\nx") << QStringList{"", "x"};
     QTest::newRow("part of a signature") << QByteArray("\xEF\xBB") << QStringList{QString::fromUtf8("\xEF\xBB")};
 }
@@ -178,66 +182,184 @@ void tst_LineFile::codePageLinesComeOutAsUtf8()
     }
 }
 
-void tst_LineFile::refusesIllFormedUtf8_data()
+void tst_LineFile::refusesWhatNoListHolds_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("line");
-    QTest::newRow("overlong two-byte") << QByteArray("\xC0\x80") << 1;
-    QTest::newRow("C1 lead") << QByteArray("a\xC1\xBF") << 1;
-    QTest::newRow("overlong three-byte") << QByteArray("ok\n\xE0\x80\xAF") << 2;
-    QTest::newRow("overlong four-byte") << QByteArray("\xF0\x8F\xBF\xBF") << 1;
-    QTest::newRow("surrogate") << QByteArray("a\r\nb\r\n\xED\xA0\x80") << 3;
-    QTest::newRow("above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << 1;
-    QTest::newRow("F5 lead") << QByteArray("\xF5\x80\x80\x80") << 1;
-    QTest::newRow("FF byte") << QByteArray("x\n\xFF") << 2;
-    QTest::newRow("stray continuation") << QByteArray("1|a\r2|\x80") << 2;
-    QTest::newRow("cut short at the end") << QByteArray("1|\xD0") << 1;
-    QTest::newRow("cut short before ASCII") << QByteArray("\xE2\x82" "a") << 1;
-    QTest::newRow("UTF-16 with its mark") << QByteArray("\xFF\xFE" "1\0|\0a\0", 8) << 1;
-    QTest::newRow("single-byte Cyrillic") << QByteArray("1|ok\n2|\xCD\xEE\xE2\xEE\xF1\xF2\xE8") << 2;
-    QTest::newRow("LF CR counts two lines") << QByteArray("a\n\rb\xC0") << 3;
-    QTest::newRow("after a long ASCII run") << QByteArray("0123456789abcdef\n0123456789\x80") << 2;
-    QTest::newRow("after a NUL still refused") << QByteArray("a\0\n\xFF", 4) << 2;
+    QTest::addColumn<bool>("nul"); // the refusal of a NUL, else of ill-formed UTF-8
+    QTest::newRow("overlong two-byte") << QByteArray("\xC0\x80") << 1 << false;
+    QTest::newRow("C1 lead") << QByteArray("a\xC1\xBF") << 1 << false;
+    QTest::newRow("overlong three-byte") << QByteArray("ok\n\xE0\x80\xAF") << 2 << false;
+    QTest::newRow("overlong four-byte") << QByteArray("\xF0\x8F\xBF\xBF") << 1 << false;
+    QTest::newRow("surrogate") << QByteArray("a\r\nb\r\n\xED\xA0\x80") << 3 << false;
+    QTest::newRow("above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << 1 << false;
+    QTest::newRow("F5 lead") << QByteArray("\xF5\x80\x80\x80") << 1 << false;
+    QTest::newRow("FF byte") << QByteArray("x\n\xFF") << 2 << false;
+    QTest::newRow("stray continuation") << QByteArray("1|a\r2|\x80") << 2 << false;
+    QTest::newRow("cut short at the end") << QByteArray("1|\xD0") << 1 << false;
+    QTest::newRow("cut short before ASCII") << QByteArray("\xE2\x82" "a") << 1 << false;
+    QTest::newRow("UTF-16 with its mark") << QByteArray("\xFF\xFE" "1\0|\0a\0", 8) << 1 << false;
+    QTest::newRow("single-byte Cyrillic") << QByteArray("1|ok\n2|\xCD\xEE\xE2\xEE\xF1\xF2\xE8") << 2 << false;
+    QTest::newRow("LF CR counts two lines") << QByteArray("a\n\rb\xC0") << 3 << false;
+    QTest::newRow("after a long ASCII run") << QByteArray("0123456789abcdef\n0123456789\x80") << 2 << false;
+    QTest::newRow("after a long two-byte run")
+        << QByteArray("\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xD0\x96\xC0\x80") << 1 << false;
+    QTest::newRow("overlong among two-byte sequences")
+        << QByteArray("ok\n\xD0\x96\xD0\x96\xC1\xBF\xD0\x96\xD0\x96\xD0\x96\xD0\x96") << 2 << false;
+    QTest::newRow("continuation missing among two-byte sequences")
+        << QByteArray("\xD0\x96\xD0" "A\xD0\x96\xD0\x96\xD0\x96\xD0\x96") << 1 << false;
+    // A NUL ends the text for many a program: what follows it would be lost.
+    QTest::newRow("NUL inside a line") << QByteArray("1|a\n2|b\0c\n3|d", 13) << 2 << true;
+    QTest::newRow("NUL first") << QByteArray("\0" "1|a", 4) << 1 << true;
+    QTest::newRow("NUL right after a break") << QByteArray("1|a\r\n\0", 6) << 2 << true;
+    QTest::newRow("NUL after a long ASCII run") << QByteArray("1|0123456789abcdef\0", 19) << 1 << true;
+    QTest::newRow("NUL among two-byte sequences") << QByteArray("1|\xD0\x96\0\xD0\x96", 7) << 1 << true;
+    QTest::newRow("the first bad byte tells: NUL") << QByteArray("a\0\n\xFF", 4) << 1 << true;
+    QTest::newRow("the first bad byte tells: ill-formed") << QByteArray("\xFF\0", 2) << 1 << false;
 }
 
-void tst_LineFile::refusesIllFormedUtf8()
+void tst_LineFile::refusesWhatNoListHolds()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(int, line);
+    QFETCH(bool, nul);
     ProgramDir dir;
     dir.write("bad.txt", bytes);
+    const QString expected = nul ? nulRefusal.arg(QDir::toNativeSeparators(dir.path("bad.txt")), QString::number(line))
+                                 : LineFile::notUtf8Failure(dir.path("bad.txt"), line);
     for (qsizetype size : bufferSizes) {
         LineReader reader(dir.path("bad.txt"), nullptr, size);
         try {
             reader.check();
-            QFAIL("ill-formed input was accepted");
+            QFAIL("refused bytes were accepted");
         } catch (const run::RunError &e) {
-            QCOMPARE(e.message(), LineFile::notUtf8Failure(dir.path("bad.txt"), line));
-            QVERIFY(e.message().contains(QDir::toNativeSeparators(dir.path("bad.txt"))));
-            QVERIFY(e.message().endsWith(QStringLiteral(u"строке %1").arg(line)));
+            QCOMPARE(e.message(), expected);
         }
     }
 }
 
-void tst_LineFile::missingFileIsOpenFailure()
+// The checking pass and the import are two reads of the file: a line that
+// changed in between is refused as it is read, as the checking pass would
+// have refused it, naming the same file and line.
+void tst_LineFile::refusesALineChangedSinceTheCheck_data()
 {
+    QTest::addColumn<QByteArray>("changed");
+    QTest::addColumn<QString>("codePage"); // empty: UTF-8
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("refusal"); // %1 the file's full path
+    const QString notUtf8 = QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке 3");
+    QTest::newRow("ill-formed UTF-8") << QByteArray("1|a\r\n2|b\r\n3|\xC0\xAF\r\n4|d\r\n") << QString() << 3 << notUtf8;
+    QTest::newRow("a NUL") << QByteArray("1|a\r\n2|b\r\n3|\0\r\n4|d\r\n", 20) << QString() << 3
+                           << nulRefusal.arg(QStringLiteral("%1"), QStringLiteral("3"));
+    QTest::newRow("a byte the code page leaves undefined")
+        << QByteArray("1|a\r\n2|b\r\n3|\x98\r\n4|d\r\n") << "cp1251" << 3
+        << QStringLiteral(u"Файл \"%1\" не является текстом в кодировке windows-1251: ошибка в строке 3");
+    QTest::newRow("a NUL, in a code page") << QByteArray("1|a\r\n2|\0\r\n", 10) << "cp1251" << 2
+                                           << nulRefusal.arg(QStringLiteral("%1"), QStringLiteral("2"));
+}
+
+void tst_LineFile::refusesALineChangedSinceTheCheck()
+{
+    QFETCH(QByteArray, changed);
+    QFETCH(QString, codePage);
+    QFETCH(int, line);
+    QFETCH(QString, refusal);
+    const std::optional<run::CodePage> page =
+        codePage.isEmpty() ? std::nullopt : run::CodePage::byName(codePage);
     ProgramDir dir;
-    QDir::setCurrent(dir.dir());
-    try {
-        LineReader reader(QStringLiteral("absent.txt")); // relative: resolved against the current directory
-        QFAIL("a missing file opened");
-    } catch (const run::RunError &e) {
-        QCOMPARE(e.message(), QStringLiteral("Cannot open file \"%1\". No such file or directory")
-                                  .arg(QDir::toNativeSeparators(QFileInfo(dir.path("absent.txt")).absoluteFilePath())));
+    for (qsizetype size : bufferSizes) {
+        dir.write("in.txt", "1|a\r\n2|b\r\n3|c\r\n4|d\r\n");
+        LineReader reader(dir.path("in.txt"), page ? &*page : nullptr, size);
+        QCOMPARE(reader.check(), qsizetype(4));
+        dir.write("in.txt", changed); // the same file, rewritten
+        QByteArrayView got;
+        try {
+            while (reader.next(got)) {
+            }
+            QFAIL("a line changed since the check was taken");
+        } catch (const run::RunError &e) {
+            QCOMPARE(e.message(), refusal.arg(QDir::toNativeSeparators(dir.path("in.txt"))));
+            QCOMPARE(reader.lineNumber(), qsizetype(line));
+        }
     }
-    QVERIFY(QDir(dir.dir()).mkdir("folder"));
+}
+
+// A folder's name may hold what looks like a placeholder of the message.
+void tst_LineFile::refusalNamesAPathWithPercentSignsAsItIs_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("codePage"); // empty: UTF-8
+    QTest::addColumn<QString>("before");   // the message up to the path
+    QTest::addColumn<QString>("after");    // the message after it
+    QTest::newRow("ill-formed UTF-8") << QByteArray("\xFF") << QString() << QStringLiteral(u"Файл \"")
+                                      << QStringLiteral(u"\" не является текстом в кодировке UTF-8: ошибка в строке 1");
+    QTest::newRow("undefined in the code page") << QByteArray("\x98") << "cp1251" << QStringLiteral(u"Файл \"")
+                                                << QStringLiteral(u"\" не является текстом в кодировке windows-1251: ошибка в строке 1");
+    QTest::newRow("a NUL") << QByteArray("\0", 1) << QString() << QStringLiteral(u"Файл \"")
+                           << QStringLiteral(u"\" не является текстом: нулевой байт в строке 1");
+}
+
+void tst_LineFile::refusalNamesAPathWithPercentSignsAsItIs()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, codePage);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    const std::optional<run::CodePage> page =
+        codePage.isEmpty() ? std::nullopt : run::CodePage::byName(codePage);
+    ProgramDir dir;
+    QVERIFY(QDir(dir.dir()).mkdir(QStringLiteral("100%1 %2 %3")));
+    const QString path = dir.path(QStringLiteral("100%1 %2 %3/list.txt"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+    f.close();
+    LineReader reader(path, page ? &*page : nullptr);
     try {
-        LineReader reader(dir.path("folder"));
-        QFAIL("a folder opened as a list");
+        reader.check();
+        QFAIL("refused bytes were accepted");
     } catch (const run::RunError &e) {
-        QVERIFY2(e.message().startsWith(QStringLiteral("Cannot open file \"%1\". ")
-                                            .arg(QDir::toNativeSeparators(dir.path("folder")))),
-                 qPrintable(e.message()));
+        QCOMPARE(e.message(), before + QDir::toNativeSeparators(path) + after);
+    }
+}
+
+void tst_LineFile::onlyARegularFileOpens_data()
+{
+    QTest::addColumn<QString>("name"); // in the test's folder, or a path from the root
+    QTest::addColumn<QString>("reason"); // empty: it opens
+    QTest::newRow("absent, named relative to the current directory") << "absent.txt" << "No such file or directory";
+    QTest::newRow("a folder") << "folder" << "Is a directory";
+    QTest::newRow("a link to a file") << "link-file" << "";
+#ifndef Q_OS_WIN
+    // Opening a pipe would wait for a writer; it could not be read twice.
+    QTest::newRow("a named pipe") << "pipe" << "Not a regular file";
+    QTest::newRow("a link to a named pipe") << "link-pipe" << "Not a regular file";
+    QTest::newRow("a device") << "/dev/null" << "Not a regular file";
+#endif
+}
+
+void tst_LineFile::onlyARegularFileOpens()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    ProgramDir dir;
+    dir.write("file.txt", "1|a\r\n");
+    QVERIFY(QDir(dir.dir()).mkdir("folder"));
+    QVERIFY(QFile::link(dir.path("file.txt"), dir.path("link-file")));
+    const Fifo pipe(dir.path("pipe"));
+#ifndef Q_OS_WIN
+    QVERIFY(pipe.made());
+    QVERIFY(QFile::link(dir.path("pipe"), dir.path("link-pipe")));
+#endif
+    QDir::setCurrent(dir.dir());
+    const QString path = name.startsWith(u'/') ? name : name == QLatin1String("absent.txt") ? name : dir.path(name);
+    try {
+        LineReader reader(path);
+        QCOMPARE(reader.check(), qsizetype(1));
+        QVERIFY2(reason.isEmpty(), "opened");
+    } catch (const run::RunError &e) {
+        QCOMPARE(e.message(), QStringLiteral("Cannot open file \"%1\". %2")
+                                  .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()), reason));
     }
 }
 

@@ -66,17 +66,21 @@ void tst_ListCheck::findings_data()
                                      << QStringList();
     QTest::newRow("a final line break adds no line, a second one does")
         << QByteArray("1|a\r\n") << QByteArray("1|1|b\r\n\r\n") << QString() << QStringList{"F 2 P empty line"};
-    QTest::newRow("NUL ends the list: what follows is not judged")
+    QTest::newRow("a NUL is a problem, and the lines after it are judged")
         << QByteArray("1|a\r\n2|b\0\r\n\r\nx|y\r\n", 18) << QByteArray("1|2|c\r\n") << QString()
-        << QStringList{"S 2 W a NUL byte ends the list here; the rest of the file is ignored"};
-    QTest::newRow("NUL at a line's start: no line there")
-        << QByteArray("1|a\r\n\0" "2|b", 9) << QByteArray("1|2|c\r\n") << QString()
-        << QStringList{"S 2 W a NUL byte ends the list here; the rest of the file is ignored",
+        << QStringList{"S 2 P NUL byte at column 4", "S 3 P empty line", "S 4 P identifier \"x\" is not a whole number",
                        "F 1 W section identifier 2 names no section; the forum would get 0"};
-    QTest::newRow("but a bad byte after it still refuses the file")
-        << QByteArray("1|a\0\r\n\xC0|b", 9) << QByteArray() << QString()
-        << QStringList{"S 1 W a NUL byte ends the list here; the rest of the file is ignored",
-                       "S 2 P ill-formed UTF-8: byte 0xC0 at column 1"};
+    QTest::newRow("a NUL at a line's start")
+        << QByteArray("1|a\r\n\0" "2|b", 9) << QByteArray("1|2|c\r\n") << QString()
+        << QStringList{"S 2 P NUL byte at column 1",
+                       "F 1 W section identifier 2 names no section; the forum would get 0"};
+    QTest::newRow("the first refused byte of a line tells")
+        << QByteArray("1|a\0\xC0\r\n\xC0|b\0", 11) << QByteArray("1|1|\x98\0", 6) << QString()
+        << QStringList{"S 1 P NUL byte at column 4", "S 2 P ill-formed UTF-8: byte 0xC0 at column 1",
+                       "F 1 P ill-formed UTF-8: byte 0x98 at column 5"};
+    QTest::newRow("a NUL in a code page") << QByteArray("1|\xC0\0\r\n", 6) << QByteArray("1|1|\x98\0", 6) << "cp1251"
+                                          << QStringList{"S 1 P NUL byte at column 4",
+                                                         "F 1 P undecodable in windows-1251: byte 0x98 at column 5"};
     QTest::newRow("overlong and surrogate, each on its line")
         << QByteArray("1|\xE0\x80\xAF\r\n2|\xED\xA0\x80\r\n3|ok") << QByteArray() << QString()
         << QStringList{"S 1 P ill-formed UTF-8: byte 0xE0 at column 3", "S 2 P ill-formed UTF-8: byte 0xED at column 3"};

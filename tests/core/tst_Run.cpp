@@ -1,3 +1,4 @@
+#include "Fifo.h"
 #include "ProgramDir.h"
 #include "RecordingHost.h"
 #include "TableRows.h"
@@ -5,6 +6,7 @@
 #include <db/DbError.h>
 #include <db/FolderLock.h>
 #include <db/Tables.h>
+#include <run/CodePage.h>
 #include <run/Journal.h>
 #include <run/Replacement.h>
 #include <run/ReindexRun.h>
@@ -72,6 +74,11 @@ private slots:
     void aSecondRunInTheFolderFailsAtOnce();
     void tablesWithoutTheirRulesGetNoIdentifierBeyond32Bits();
     void longStatementsLetTheWindowIn();
+    void aLineChangedAfterItsCheckIsRefused_data();
+    void aLineChangedAfterItsCheckIsRefused();
+    void aListThatIsNoRegularFileIsRefused_data();
+    void aListThatIsNoRegularFileIsRefused();
+    void aCompletedRunLeavesNoLog();
 
 private:
     QStringList rows(const char *table, const char *columns);
@@ -917,6 +924,134 @@ void tst_Run::longStatementsLetTheWindowIn()
     QCOMPARE(host_.events.first(3), (QStringList{"enable 0", "pos 0", "overall 0"}));
     QVERIFY2(host_.events.mid(3, busy - 3).count("pump") >= 2, qPrintable(host_.events.mid(0, 8).join(u',')));
     QCOMPARE(rows("Forum_table", "old_id"), (QStringList{"5", "6"}));
+}
+
+void tst_Run::aLineChangedAfterItsCheckIsRefused_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QByteArray>("bytes"); // put over the title of the changed line
+    QTest::addColumn<QString>("codePage"); // empty: UTF-8
+    QTest::addColumn<QString>("refusal");  // %1 the list's full path, %2 the line
+    const QString notUtf8 = QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке %2");
+    const QString nul = QStringLiteral(u"Файл \"%1\" не является текстом: нулевой байт в строке %2");
+    QTest::newRow("sections, ill-formed") << "sections.txt" << QByteArray("\xC0\xAF") << "" << notUtf8;
+    QTest::newRow("forums, ill-formed") << "forums.txt" << QByteArray("\xED\xA0") << "" << notUtf8;
+    QTest::newRow("forums, a NUL") << "forums.txt" << QByteArray("x\0", 2) << "" << nul;
+    QTest::newRow("sections, undefined in the code page")
+        << "sections.txt" << QByteArray("\x98x") << "cp1251"
+        << QStringLiteral(u"Файл \"%1\" не является текстом в кодировке windows-1251: ошибка в строке %2");
+}
+
+// The run reads each list twice, the checking pass and then the import; the
+// list may change in between (here from within the first pump of its
+// import, when only the start of the file has been read again). A changed line
+// is refused as the checking pass would have refused it, and the outputs stay.
+void tst_Run::aLineChangedAfterItsCheckIsRefused()
+{
+    QFETCH(QString, list);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, codePage);
+    QFETCH(QString, refusal);
+    // More than the reader's buffer takes at once, lines of one length.
+    constexpr int lines = 150000, changed = 140000;
+    QByteArray sections, forums;
+    for (int i = 1; i <= lines; ++i) {
+        const QByteArray id = QByteArray::number(i).rightJustified(6, '0');
+        sections += id + "|sec" + id.right(2) + "\r\n";
+        forums += id + '|' + id + "|for" + id.right(2) + "\r\n";
+    }
+    dir_->write("sections.txt", sections);
+    dir_->write("forums.txt", forums);
+    dir_->write("fr_fr.txt", oldSections);
+    dir_->write("forum.txt", oldForums);
+    const std::optional<run::CodePage> page =
+        codePage.isEmpty() ? std::nullopt : run::CodePage::byName(codePage);
+    const bool inSections = list == QLatin1String("sections.txt");
+    const QByteArray &bytesBefore = inSections ? sections : forums;
+    const qsizetype lineLength = bytesBefore.indexOf('\n') + 1;
+    QVERIFY(bytesBefore.size() / lineLength == lines && lineLength * (changed - 1) > 1 << 20);
+    bool rewritten = false;
+    qsizetype seen = 0, checked = 0;
+    host_.onPump = [&](int) {
+        // The operation bar is set once a list has passed its check.
+        for (; seen < host_.events.size(); ++seen)
+            checked += host_.events.at(seen).startsWith(QLatin1String("max "));
+        if (rewritten || checked != (inSections ? 1 : 2))
+            return;
+        rewritten = true;
+        QFile f(dir_->path(list));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        // The last bytes of the title, before its CR LF.
+        QVERIFY(f.seek(lineLength * changed - 2 - bytes.size()));
+        QCOMPARE(f.write(bytes), bytes.size());
+    };
+    ReindexRun run(host_, *tables_);
+    run.setInputCodePage(page ? &*page : nullptr);
+    QString failure = QStringLiteral("<completed>");
+    try {
+        run.run();
+    } catch (const run::RunError &e) {
+        failure = e.message();
+    }
+    QVERIFY(rewritten);
+    QCOMPARE(failure, refusal.arg(QDir::toNativeSeparators(dir_->path(list)), QString::number(changed)));
+    QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
+    QCOMPARE(dir_->read("forum.txt"), oldForums);
+}
+
+void tst_Run::aListThatIsNoRegularFileIsRefused_data()
+{
+    QTest::addColumn<QString>("sectionsName");
+    QTest::addColumn<QString>("forumsName");
+    QTest::addColumn<QString>("refused");
+    QTest::newRow("sections a named pipe") << "pipe" << "forums.txt" << "pipe";
+    QTest::newRow("forums a named pipe") << "sections.txt" << "pipe" << "pipe";
+    QTest::newRow("forums a link to a named pipe") << "sections.txt" << "link" << "link";
+    QTest::newRow("forums a device") << "sections.txt" << "/dev/null" << "/dev/null";
+}
+
+// Opening a pipe for reading waits for a writer, maybe for ever, while the run
+// holds its folder; and the run reads each list twice. Such a list is refused
+// at once, before anything changes.
+void tst_Run::aListThatIsNoRegularFileIsRefused()
+{
+#ifdef Q_OS_WIN
+    QSKIP("no named pipes in the file system here");
+#endif
+    QFETCH(QString, sectionsName);
+    QFETCH(QString, forumsName);
+    QFETCH(QString, refused);
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forumsExample);
+    dir_->write("fr_fr.txt", oldSections);
+    dir_->write("forum.txt", oldForums);
+    const Fifo pipe(dir_->path("pipe"));
+    QVERIFY(pipe.made());
+    QVERIFY(QFile::link(dir_->path("pipe"), dir_->path("link")));
+    auto named = [&](const QString &name) { return name.startsWith(u'/') ? name : dir_->path(name); };
+    host_.sections = named(sectionsName);
+    host_.forums = named(forumsName);
+    QCOMPARE(runExpectingFailure(),
+             QStringLiteral("Cannot open file \"%1\". Not a regular file").arg(QDir::toNativeSeparators(named(refused))));
+    QCOMPARE(dir_->read("fr_fr.txt"), oldSections);
+    QCOMPARE(dir_->read("forum.txt"), oldForums);
+}
+
+// A run killed after its work leaves the engine's log beside the database;
+// one who then copies a fresh Database.mdb into the folder pairs it with that
+// log. After a completed run there is no log to pair, even while the
+// database stays open.
+void tst_Run::aCompletedRunLeavesNoLog()
+{
+    QByteArray forums;
+    for (int i = 1; i <= 5000; ++i)
+        forums += QByteArray::number(i) + "|10|x\r\n";
+    dir_->write("sections.txt", sectionsExample);
+    dir_->write("forums.txt", forums);
+    QCOMPARE(ReindexRun(host_, *tables_).run(), ReindexRun::Outcome::Completed);
+    const QFileInfo log(dir_->path("Database.mdb-wal"));
+    QVERIFY2(!log.exists() || log.size() == 0, qPrintable(QString::number(log.size())));
+    QCOMPARE(rows("Forum_table", "count(*)"), QStringList{"5000"});
 }
 
 QTEST_GUILESS_MAIN(tst_Run)

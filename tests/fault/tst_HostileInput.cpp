@@ -19,6 +19,7 @@ const QByteArray oldSections = "old sections\r\n";
 const QByteArray oldForums = "old forums\r\n";
 
 const QString notUtf8 = QStringLiteral(u"Файл \"%1\" не является текстом в кодировке UTF-8: ошибка в строке %2");
+const QString nul = QStringLiteral(u"Файл \"%1\" не является текстом: нулевой байт в строке %2");
 const QString notInteger = QStringLiteral(u"Файл \"%1\", строка %2: идентификатор \"%3\" не является целым числом");
 const QString sectionNotInteger =
     QStringLiteral(u"Файл \"%1\", строка %2: идентификатор раздела \"%3\" не является целым числом");
@@ -114,22 +115,23 @@ void tst_HostileInput::hostileLines_data()
     refusedSections("line counted after a lone CR", "1|a\r2|\xFF", refused(notUtf8, 2));
     refusedSections("line counted after LF CR", "1|a\n\r2|\xFF", refused(notUtf8, 3));
     refusedSections("line counted after an empty line", "1|a\r\n\r\n2|\xFF", refused(notUtf8, 3));
-    // The whole file must decode, also what a U+0000 would cut off.
-    refusedSections("ill-formed after U+0000", QByteArray("1|a\0\xFF\r\n", 7), refused(notUtf8, 1));
+    // A U+0000 is refused wherever it stands, before or after ill-formed bytes.
+    refusedSections("U+0000 before ill-formed", QByteArray("1|a\r\n2|b\0\xFF\r\n", 12), refused(nul, 2));
+    refusedSections("U+0000 after ill-formed", QByteArray("1|a\r\n2|\xFF\0\r\n", 11), refused(notUtf8, 2));
 
     // UTF-16: with a byte-order mark it is ill-formed; without one, its
-    // ASCII is well-formed but each character's 00 byte ends the text.
+    // ASCII is well-formed but each character has a 00 byte.
     refusedSections("UTF-16LE with its mark", utf16(u"1|Новости\r\n", false, true), refused(notUtf8, 1));
     refusedSections("UTF-16BE with its mark", utf16(u"1|News\r\n", true, true), refused(notUtf8, 1));
-    refusedSections("UTF-16LE without a mark", utf16(u"1|News\r\n", false, false), refused(notInteger, 1, ""));
-    completed("UTF-16BE forums without a mark: its first 00 ends the text", okSection, utf16(u"5|1|f\r\n", true, false),
-              "1|ok\r\n", "");
+    refusedSections("UTF-16LE without a mark", utf16(u"1|News\r\n", false, false), refused(nul, 1));
+    refusedForums("UTF-16BE forums without a mark", utf16(u"5|1|f\r\n", true, false), refused(nul, 1));
 
     // U+0000, lone CR, LF CR.
-    completed("U+0000 ends the text", QByteArray("1|a\r\n2|b\0c\r\n3|d\r\n", 17), QByteArray("5|2|f\0\r\n6|3|g", 13),
-              "1|a\r\n2|b\r\n", "5|2|f\r\n");
-    completed("U+0000 first: no lines", QByteArray("\0" "1|a\r\n", 6), "5|1|f", "", "5|0|f\r\n");
-    refusedSections("U+0000 inside an identifier", QByteArray("1\0|x\r\n", 6), refused(notInteger, 1, ""));
+    refusedSections("U+0000 in a text", QByteArray("1|a\r\n2|b\0c\r\n3|d\r\n", 17), refused(nul, 2));
+    refusedForums("U+0000 at the end of a forum's text", QByteArray("5|1|f\0\r\n6|1|g", 13), refused(nul, 1));
+    refusedSections("U+0000 first", QByteArray("\0" "1|a\r\n", 6), refused(nul, 1));
+    refusedSections("U+0000 inside an identifier", QByteArray("1\0|x\r\n", 6), refused(nul, 1));
+    refusedForums("U+0000 on the last line", QByteArray("5|1|f\r\n6|1|g\0", 13), refused(nul, 2));
     completed("lone CR ends lines", "1|a\r2|b\r", "5|2|f\r6|1|g", "1|a\r\n2|b\r\n", "5|2|f\r\n6|1|g\r\n");
     refusedSections("LF CR makes an empty line", "1|a\n\r2|b\r\n", refused(notInteger, 2, ""));
     refusedForums("LF CR at the end of the forums", "5|1|f\n\r", refused(notInteger, 2, ""));

@@ -25,6 +25,7 @@ private slots:
     void menuEntryNamesTheProgramWhereItRuns_data();
     void menuEntryNamesTheProgramWhereItRuns();
     void installingAgainEmptiesTheDatabaseAndKeepsTheOutputs();
+    void installingAgainDropsTheLogOfTheOldDatabase();
 
 private:
     QString installed(const QString &relative) const { return prefix_ + QLatin1Char('/') + relative; }
@@ -331,6 +332,55 @@ void tst_Install::installingAgainEmptiesTheDatabaseAndKeepsTheOutputs()
     QVERIFY(link.isSymLink());
     QCOMPARE(link.canonicalFilePath(), QFileInfo(folder + QStringLiteral("reindex-cli")).canonicalFilePath());
 #endif
+}
+
+// A run killed in the folder leaves the engine's log beside the database.
+// Installing again must not pair that log with the new, empty file: the
+// engine would read it as part of the file (rows that are not there, or a
+// malformed database on every later run).
+void tst_Install::installingAgainDropsTheLogOfTheOldDatabase()
+{
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString prefix = root.filePath(QStringLiteral("again"));
+    QString failure = install(prefix, root.path());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const QString folder = prefix + QLatin1Char('/') + programFolder() + QLatin1Char('/');
+    const QString database = folder + QStringLiteral("Database.mdb");
+
+    // Rows committed to the log only, and the log kept as a killed program
+    // leaves it: the engine folds it into the file when its last connection
+    // closes, so a copy is put back afterwards.
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(database.toUtf8().constData(), &db), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db,
+                          "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
+                          " INSERT INTO Forum_table(old_id, podrazdel_id, new_id, str_value)"
+                          " SELECT i, 1, 1, 'a forum left in the log' FROM n;",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    QMap<QString, QByteArray> leftovers;
+    for (const QString &name : {QStringLiteral("Database.mdb-wal"), QStringLiteral("Database.mdb-shm")}) {
+        QFile f(folder + name);
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(name));
+        leftovers.insert(name, f.readAll());
+    }
+    sqlite3_close(db);
+    for (auto it = leftovers.cbegin(); it != leftovers.cend(); ++it) {
+        QFile f(folder + it.key());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(it.value()), it.value().size());
+    }
+    QVERIFY(leftovers.value(QStringLiteral("Database.mdb-wal")).size() > 0);
+
+    failure = install(prefix, root.path());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("Database.mdb-wal")));
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("Database.mdb-shm")));
+    QCOMPARE(rowsIn(database), std::make_pair(qint64(0), qint64(0)));
+    QCOMPARE(QProcess::execute(folder + exe(QStringLiteral("reindex-cli")), {sectionsExample, forumsExample}), 0);
+    QCOMPARE(rowsIn(database), std::make_pair(qint64(3), qint64(5)));
 }
 
 QTEST_GUILESS_MAIN(tst_Install)
