@@ -29,7 +29,6 @@ const QString forumsIntermediate = QStringLiteral("2.txt");
 // next to them, few enough that the engine's log and the work of merging it
 // into the database stay small, so no commit stops the window for long.
 constexpr qint64 rowsPerCommit = 1 << 17;
-constexpr qint64 copyBufferSize = 1 << 20;
 
 db::Number requireIdentifier(QByteArrayView field, const LineReader &list, const QString &what, db::Tables &tables)
 {
@@ -304,7 +303,6 @@ void ReindexRun::finalCopy(Journal &journal)
 {
     const QString dir = host_.programDirectory();
     Replacement outputs(journal, {dir + sectionsOutput, dir + forumsOutput});
-    QByteArray buffer(copyBufferSize, Qt::Uninitialized);
     for (int i = 0; i < 2; ++i) {
         // The intermediate the run wrote, and no file put in its place.
         const QString &from = intermediates_[i];
@@ -315,19 +313,7 @@ void ReindexRun::finalCopy(Journal &journal)
             throw RunError(LineFile::openFailure(from, fs::deniedText()));
         outputs.begin(i);
         // The signature stays behind: the outputs never have one.
-        qint64 skip = 3;
-        for (;;) {
-            const qint64 got = source.read(buffer.data(), buffer.size());
-            if (got < 0)
-                throw RunError(LineFile::readFailure());
-            if (got == 0)
-                break;
-            const qint64 dropped = qMin(skip, got);
-            skip -= dropped;
-            outputs.write(i, QByteArrayView(buffer.constData() + dropped, got - dropped));
-            if (got == buffer.size()) // more may follow
-                host_.pump();
-        }
+        outputs.copy(i, source, 3, [this] { host_.pump(); });
         outputs.finish(i);
         // One step for the file read, one for the file written.
         host_.stepOperation();

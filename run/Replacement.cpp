@@ -11,6 +11,26 @@ namespace {
 
 constexpr qint64 copyBufferSize = 1 << 20;
 
+// Reads `from` to its end through one buffer, handing every piece after the
+// first `skip` bytes to `take`.
+void pour(fs::Handle &from, qint64 skip, const std::function<void(QByteArrayView)> &take,
+          const std::function<void()> &tick)
+{
+    QByteArray buffer(copyBufferSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = from.read(buffer.data(), buffer.size());
+        if (got < 0)
+            throw RunError(LineFile::readFailure());
+        if (got == 0)
+            return;
+        const qint64 dropped = qMin(skip, got);
+        skip -= dropped;
+        take(QByteArrayView(buffer.constData() + dropped, got - dropped));
+        if (tick && got == buffer.size()) // more may follow
+            tick();
+    }
+}
+
 } // namespace
 
 Replacement::Replacement(Journal &journal, const QStringList &files) : journal_(journal)
@@ -64,6 +84,11 @@ void Replacement::write(int index, QByteArrayView bytes)
         throw RunError(LineFile::writeFailure());
 }
 
+void Replacement::copy(int index, fs::Handle &from, qint64 skip, const std::function<void()> &tick)
+{
+    pour(from, skip, [this, index](QByteArrayView bytes) { write(index, bytes); }, tick);
+}
+
 void Replacement::finish(int index)
 {
     Piece &p = pieces_.at(std::size_t(index));
@@ -99,16 +124,10 @@ void Replacement::keepBackup(Piece &p)
             throw RunError(LineFile::createFailure(p.shown, fs::lastError()));
         fs::Handle out =
             journal_.createOwn(Journal::Role::Backup, p.target, QStringLiteral(".bak"), p.target, p.shown, &p.backup);
-        QByteArray buffer(copyBufferSize, Qt::Uninitialized);
-        for (;;) {
-            const qint64 got = in.read(buffer.data(), buffer.size());
-            if (got < 0)
-                throw RunError(LineFile::readFailure());
-            if (got == 0)
-                break;
-            if (!out.write(QByteArrayView(buffer.constData(), got)))
+        pour(in, 0, [&out](QByteArrayView bytes) {
+            if (!out.write(bytes))
                 throw RunError(LineFile::writeFailure());
-        }
+        }, {});
         if (!out.sync())
             throw RunError(LineFile::writeFailure());
     }

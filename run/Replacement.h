@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include <vector>
 
 namespace run {
@@ -40,6 +42,9 @@ public:
     void begin(int index);
     // A short write is the write failure.
     void write(int index, QByteArrayView bytes);
+    // The bytes of `from` after its first `skip`, read to its end, calling
+    // `tick` (when given) between pieces. A short read is the read failure.
+    void copy(int index, fs::Handle &from, qint64 skip, const std::function<void()> &tick = {});
     // The content is complete and on the disk.
     void finish(int index);
 
