@@ -91,30 +91,37 @@ int check(const CommandLine &command)
         printMissing("forums", command.forums);
         return InputMissing;
     }
-    std::optional<run::ListCheck> checked;
-    try {
-        checked.emplace(command.sections, command.forums, command.codePage ? &*command.codePage : nullptr);
-    } catch (const run::RunError &e) {
-        printErr(run::reportText(e.message()));
-        return RunFailed;
-    }
-    const run::ListCheck &result = *checked;
     const QString sections = run::LineFile::shown(command.sections);
     const QString forums = run::LineFile::shown(command.forums);
     // stderr is unbuffered: a board with a million orphaned forums would cost
-    // a write per line.
+    // a write per line. The findings go out as they come, so the twin's
+    // memory does not grow with them either.
     QByteArray text;
-    for (const run::ListCheck::Finding &f : result.findings()) {
-        const QString &file = f.list == run::ListCheck::List::Sections ? sections : forums;
-        const QLatin1String kind(f.severity == run::ListCheck::Severity::Warning ? "warning: " : "");
-        text += QStringLiteral("%1:%2: %3%4\n").arg(file, QString::number(f.line), kind, f.message).toLocal8Bit();
-        if (text.size() >= 65536) {
-            std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
-            text.clear();
-        }
+    const auto flush = [&text] {
+        std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+        text.clear();
+    };
+    std::optional<run::ListCheck> checked;
+    try {
+        checked.emplace(command.sections, command.forums, command.codePage ? &*command.codePage : nullptr,
+                        [&](const run::ListCheck::Finding &f) {
+                            const QString &file = f.list == run::ListCheck::List::Sections ? sections : forums;
+                            const QLatin1String kind(f.severity == run::ListCheck::Severity::Warning ? "warning: "
+                                                                                                      : "");
+                            text += QStringLiteral("%1:%2: %3%4\n")
+                                        .arg(file, QString::number(f.line), kind, f.message)
+                                        .toLocal8Bit();
+                            if (text.size() >= 65536)
+                                flush();
+                        });
+    } catch (const run::RunError &e) {
+        flush();
+        printErr(run::reportText(e.message()));
+        return RunFailed;
     }
-    std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+    flush();
     std::fflush(stderr);
+    const run::ListCheck &result = *checked;
     printTo(stdout, counted(result.problemCount(), "problem", "problems") + QLatin1String(", ")
                         + counted(result.warningCount(), "warning", "warnings"));
     return result.problemCount() == 0 ? Completed : RunFailed;

@@ -29,21 +29,28 @@ qsizetype separators(QByteArrayView line, qsizetype enough)
 
 } // namespace
 
-ListCheck::ListCheck(const QString &sections, const QString &forums, const CodePage *codePage)
+ListCheck::ListCheck(const QString &sections, const QString &forums, const CodePage *codePage, Sink sink)
+    : sink_(std::move(sink))
 {
-    checkSections(sections, codePage);
-    checkForums(forums, codePage);
+    LineReader sectionList(sections, codePage);
+    LineReader forumList(forums, codePage);
+    checkSections(sectionList, codePage);
     // Repeat warnings are known only once the whole list is read; they stand
     // at the line of the identifier's first occurrence.
-    std::stable_sort(findings_.begin(), findings_.end(), [](const Finding &a, const Finding &b) {
-        return a.list != b.list ? a.list < b.list : a.line < b.line;
-    });
+    std::stable_sort(findings_.begin(), findings_.end(),
+                     [](const Finding &a, const Finding &b) { return a.line < b.line; });
+    if (sink_) {
+        for (const Finding &f : findings_)
+            sink_(f);
+        findings_.clear();
+    }
+    // A forum's findings are whole when its line is read: they go at once.
+    checkForums(forumList, codePage);
 }
 
 template <typename Take>
-void ListCheck::readList(List list, const QString &path, const CodePage *codePage, Take take)
+void ListCheck::readList(List list, LineReader &reader, const CodePage *codePage, Take take)
 {
-    LineReader reader(path, codePage);
     QByteArrayView raw;
     while (reader.nextRaw(raw)) {
         const qsizetype number = reader.lineNumber();
@@ -85,10 +92,10 @@ std::optional<qint32> ListCheck::identifier(List list, qsizetype line, QByteArra
     return narrow;
 }
 
-void ListCheck::checkSections(const QString &path, const CodePage *codePage)
+void ListCheck::checkSections(LineReader &reader, const CodePage *codePage)
 {
     const QString what = QStringLiteral("identifier");
-    readList(List::Sections, path, codePage, [&](qsizetype lineNumber, QByteArrayView line) {
+    readList(List::Sections, reader, codePage, [&](qsizetype lineNumber, QByteArrayView line) {
         if (line.isEmpty()) {
             add(List::Sections, lineNumber, Severity::Problem, QStringLiteral("empty line"));
             return;
@@ -115,11 +122,11 @@ void ListCheck::checkSections(const QString &path, const CodePage *codePage)
     }
 }
 
-void ListCheck::checkForums(const QString &path, const CodePage *codePage)
+void ListCheck::checkForums(LineReader &reader, const CodePage *codePage)
 {
     const QString what = QStringLiteral("identifier");
     const QString sectionWhat = QStringLiteral("section identifier");
-    readList(List::Forums, path, codePage, [&](qsizetype lineNumber, QByteArrayView line) {
+    readList(List::Forums, reader, codePage, [&](qsizetype lineNumber, QByteArrayView line) {
         if (line.isEmpty()) {
             add(List::Forums, lineNumber, Severity::Problem, QStringLiteral("empty line"));
             return;
@@ -143,9 +150,11 @@ void ListCheck::checkForums(const QString &path, const CodePage *codePage)
 
 void ListCheck::add(List list, qsizetype line, Severity severity, QString message)
 {
-    if (severity == Severity::Problem)
-        ++problems_;
-    findings_.push_back({list, line, severity, std::move(message)});
+    ++(severity == Severity::Problem ? problems_ : warnings_);
+    if (sink_ && list == List::Forums)
+        sink_({list, line, severity, std::move(message)});
+    else
+        findings_.push_back({list, line, severity, std::move(message)});
 }
 
 } // namespace run

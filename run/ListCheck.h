@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -11,6 +12,7 @@
 namespace run {
 
 class CodePage;
+class LineReader;
 
 // What a run would make of a section list and a forum list, found without a
 // database and without writing anything. Problems are what would make the
@@ -33,27 +35,36 @@ public:
         QString message;
     };
 
-    // Reads both list files, with a code page in that code page instead of
-    // UTF-8. A file that cannot be opened is the run's open failure (RunError).
-    ListCheck(const QString &sections, const QString &forums, const CodePage *codePage = nullptr);
+    // Takes the findings as they are made, in the order of findings().
+    using Sink = std::function<void(const Finding &)>;
 
-    // The sections' findings, then the forums', each list in line order.
+    // Reads both list files, with a code page in that code page instead of
+    // UTF-8. A file that cannot be opened is the run's open failure
+    // (RunError), before any finding is made. With a sink the findings go
+    // there and none is kept: a forum list of millions of findings costs no
+    // more memory than one of none.
+    ListCheck(const QString &sections, const QString &forums, const CodePage *codePage = nullptr, Sink sink = {});
+
+    // Without a sink: the sections' findings, then the forums', each list in
+    // line order.
     const std::vector<Finding> &findings() const noexcept { return findings_; }
     qsizetype problemCount() const noexcept { return problems_; }
-    qsizetype warningCount() const noexcept { return qsizetype(findings_.size()) - problems_; }
+    qsizetype warningCount() const noexcept { return warnings_; }
 
 private:
     // Calls `take(line number, line)` for every line whose bytes the run
     // takes, and adds a problem for every other.
     template <typename Take>
-    void readList(List list, const QString &path, const CodePage *codePage, Take take);
-    void checkSections(const QString &path, const CodePage *codePage);
-    void checkForums(const QString &path, const CodePage *codePage);
+    void readList(List list, LineReader &reader, const CodePage *codePage, Take take);
+    void checkSections(LineReader &reader, const CodePage *codePage);
+    void checkForums(LineReader &reader, const CodePage *codePage);
     std::optional<qint32> identifier(List list, qsizetype line, QByteArrayView field, const QString &what);
     void add(List list, qsizetype line, Severity severity, QString message);
 
+    Sink sink_;
     std::vector<Finding> findings_;
     qsizetype problems_ = 0;
+    qsizetype warnings_ = 0;
     // The lines each section identifier's value stands on.
     std::unordered_map<qint32, std::vector<qsizetype>> sectionLines_;
 };

@@ -143,6 +143,23 @@ void tst_ListCheck::findings()
     QCOMPARE(got, findings);
     QCOMPARE(check.problemCount(), problems);
     QCOMPARE(check.warningCount(), got.size() - problems);
+
+    // Handed out as they are made, the same findings in the same order, and
+    // none of them kept.
+    QStringList streamed;
+    const ListCheck sunk(dir.filePath("s.txt"), dir.filePath("f.txt"), page ? &*page : nullptr,
+                         [&](const ListCheck::Finding &f) {
+                             streamed << QStringLiteral("%1 %2 %3 %4")
+                                             .arg(QLatin1String(f.list == ListCheck::List::Sections ? "S" : "F"),
+                                                  QString::number(f.line),
+                                                  QLatin1String(f.severity == ListCheck::Severity::Problem ? "P"
+                                                                                                           : "W"),
+                                                  f.message);
+                         });
+    QCOMPARE(streamed, findings);
+    QVERIFY(sunk.findings().empty());
+    QCOMPARE(sunk.problemCount(), problems);
+    QCOMPARE(sunk.warningCount(), got.size() - problems);
 }
 
 QTEST_GUILESS_MAIN(tst_ListCheck)
