@@ -110,7 +110,7 @@ echo "|---|---:|---:|---:|"
 for m in "${marks[@]}"; do
     read -r run start end <<<"$m"
     awk -v s="$start" -v e="$end" -v run="$run" '
-        $1 != "longest" && $1 >= s && $1 <= e + 0.5 { if ($2 > max) max = $2; if ($2 >= 100) over++ }
-        END { printf "| %s | %.2f s | %.0f ms | %d |\n", run, e - s, max, over }' "$log"
+        $1 != "longest" && $1 >= s && $1 <= e + 0.5 { if ($2 > max) { max = $2; at = $1 - s }; if ($2 >= 100) over++ }
+        END { printf "| %s | %.2f s | %.0f ms (ending %.2f s in) | %d |\n", run, e - s, max, at, over }' "$log"
 done
 exit $status

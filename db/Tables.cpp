@@ -46,7 +46,9 @@ Tables::Tables(const QString &programDirectory)
     : db_(programDirectory + QStringLiteral("Database.mdb")),
       insertSection_(opened(db_), "INSERT INTO Razdel_table(id, old_id, str_value) VALUES(?1, ?2, ?3)"),
       insertForum_(db_, forumInsert(1).constData()),
-      insertForums_(db_, forumInsert(batch).constData())
+      insertForums_(db_, forumInsert(batch).constData()),
+      emptySections_(db_, "DELETE FROM Razdel_table WHERE id IN (SELECT id FROM Razdel_table LIMIT ?1)"),
+      emptyForums_(db_, "DELETE FROM Forum_table WHERE id IN (SELECT id FROM Forum_table LIMIT ?1)")
 {
     pending_.reserve(batch);
 }
@@ -56,17 +58,28 @@ void Tables::close()
     insertSection_.finalize();
     insertForum_.finalize();
     insertForums_.finalize();
+    emptySections_.finalize();
+    emptyForums_.finalize();
     db_.close();
 }
 
-void Tables::empty()
+bool Tables::emptySome(int rows)
 {
     pending_.clear();
     titles_.clear();
     // Row by row, not the engine's one-step emptying of a whole table: that
     // step reads every page of the table without a break, seconds for a
     // board of millions, while a statement of many steps lets the window in.
-    db_.exec("DELETE FROM Razdel_table WHERE true; DELETE FROM Forum_table WHERE true;");
+    // And a slice at a time: the commit between two slices writes what one
+    // slice freed, where a commit after all of them would write every page
+    // of the tables in one step that nothing interrupts.
+    for (Statement *slice : {&emptySections_, &emptyForums_}) {
+        slice->bind(1, qint64(rows));
+        slice->run();
+        if (sqlite3_changes(db_.handle()) > 0)
+            return true;
+    }
+    return false;
 }
 
 void Tables::addSection(qint64 number, const Number &oldId, QByteArrayView title)

@@ -29,7 +29,9 @@ public:
     // Closes the database; what cannot be closed is raised as DbError.
     void close();
 
-    void empty();
+    // Removes up to `rows` rows of the tables; false once they are empty.
+    // The caller commits between two calls.
+    bool emptySome(int rows);
 
     // `number` is the section's position in its list, from 1 upward.
     void addSection(qint64 number, const Number &oldId, QByteArrayView title);
@@ -100,6 +102,8 @@ private:
     Statement insertSection_;
     Statement insertForum_;
     Statement insertForums_; // a whole batch at once
+    Statement emptySections_;
+    Statement emptyForums_;
     std::vector<Forum> pending_;
     QByteArray titles_;
 };

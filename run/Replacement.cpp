@@ -10,6 +10,7 @@ namespace run {
 namespace {
 
 constexpr qint64 copyBufferSize = 1 << 20;
+constexpr qint64 syncEvery = 32 << 20;
 
 // Reads `from` to its end through one buffer, handing every piece after the
 // first `skip` bytes to `take`.
@@ -59,6 +60,7 @@ void Replacement::discard(Piece &p) noexcept
     if (!p.staged.isEmpty())
         journal_.removeOwn(p.staged);
     p.staged.clear();
+    p.unsynced = 0;
     p.complete = false;
 }
 
@@ -80,8 +82,18 @@ void Replacement::begin(int index)
 
 void Replacement::write(int index, QByteArrayView bytes)
 {
-    if (!pieces_.at(std::size_t(index)).handle.write(bytes))
+    Piece &p = pieces_.at(std::size_t(index));
+    if (!p.handle.write(bytes))
         throw RunError(LineFile::writeFailure());
+    // On the disk as it goes, a bounded piece at a time: one flush of a
+    // whole large file at its end would hold the window for as long as the
+    // disk takes to write it all.
+    p.unsynced += bytes.size();
+    if (p.unsynced >= syncEvery) {
+        if (!p.handle.sync())
+            throw RunError(LineFile::writeFailure());
+        p.unsynced = 0;
+    }
 }
 
 void Replacement::copy(int index, fs::Handle &from, qint64 skip, const std::function<void()> &tick)

@@ -66,6 +66,7 @@ private:
         QString staged;
         fs::FileId stagedId;
         fs::Handle handle;
+        qint64 unsynced = 0;
         bool complete = false;
         QString backup; // empty: none, or the target had no file
         bool hadTarget = false;
