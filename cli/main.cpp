@@ -3,6 +3,7 @@
 // the intermediates and fr_fr.txt / forum.txt all live beside it, unless
 // --dir names another folder for them.
 #include "CommandLine.h"
+#include "Console.h"
 #include "ConsoleHost.h"
 
 #include <db/DbError.h>
@@ -25,16 +26,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
-#include <cstdio>
 #include <optional>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -47,15 +39,9 @@ enum ExitCode {
     AfterRunFailed = 5
 };
 
-void printTo(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fputc('\n', stream);
-}
-
 void printErr(const QString &text)
 {
-    printTo(stderr, text);
+    console::writeLine(console::Stream::Err, text);
 }
 
 // The Russian texts are the window's; a script's log also gets, in English,
@@ -97,19 +83,19 @@ int check(const CommandLine &command)
     const run::ListCheck &result = *checked;
     // stderr is unbuffered: a board with a million orphaned forums would cost
     // a write per line.
-    QByteArray text;
+    QString text;
     for (const run::ListCheck::Finding &f : result.findings()) {
         const QString &file = f.list == run::ListCheck::List::Sections ? command.sections : command.forums;
         const QLatin1String kind(f.severity == run::ListCheck::Severity::Warning ? "warning: " : "");
-        text += QStringLiteral("%1:%2: %3%4\n").arg(file).arg(f.line).arg(kind, f.message).toLocal8Bit();
-        if (text.size() >= 65536) {
-            std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+        text += QStringLiteral("%1:%2: %3%4\n").arg(file).arg(f.line).arg(kind, f.message);
+        if (text.size() >= 32768) {
+            console::write(console::Stream::Err, text);
             text.clear();
         }
     }
-    std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
-    std::fflush(stderr);
-    printTo(stdout, counted(result.problemCount(), "problem", "problems") + QLatin1String(", ")
+    console::write(console::Stream::Err, text);
+    console::flush(console::Stream::Err);
+    console::writeLine(console::Stream::Out, counted(result.problemCount(), "problem", "problems") + QLatin1String(", ")
                         + counted(result.warningCount(), "warning", "warnings"));
     return result.problemCount() == 0 ? Completed : RunFailed;
 }
@@ -126,7 +112,7 @@ void printReport(const run::RunSummary &summary, qint64 nanoseconds)
     const double seconds = double(nanoseconds) / 1e9;
     const qint64 rows = summary.sections + summary.forums;
     const QString rate = seconds > 0 ? QString::number(qint64(double(rows) / seconds + 0.5)) : QStringLiteral("-");
-    printTo(stdout, QStringLiteral("sections: %1\n"
+    console::writeLine(console::Stream::Out, QStringLiteral("sections: %1\n"
                                    "forums: %2\n"
                                    "forums without a section: %3\n"
                                    "repeated section identifiers: %4\n"
@@ -136,7 +122,7 @@ void printReport(const run::RunSummary &summary, qint64 nanoseconds)
                         .arg(summary.forums)
                         .arg(summary.forumsWithoutSection)
                         .arg(repeated, QString::number(seconds, 'f', 3), rate));
-    std::fflush(stdout);
+    console::flush(console::Stream::Out);
 }
 
 QString programDirectory(const CommandLine &command)
@@ -181,14 +167,14 @@ int main(int argc, char **argv)
     const CommandLine command = CommandLine::parse(QCoreApplication::arguments().mid(1));
     switch (command.action) {
     case CommandLine::Action::Help:
-        std::fputs(CommandLine::helpText(), stdout);
+        console::write(console::Stream::Out, QString::fromUtf8(CommandLine::helpText()));
         return Completed;
     case CommandLine::Action::Version:
-        std::printf("reindex-cli %s\n", REINDEX_VERSION);
+        console::writeLine(console::Stream::Out, QStringLiteral("reindex-cli " REINDEX_VERSION));
         return Completed;
     case CommandLine::Action::Usage:
         printErr(QStringLiteral("reindex-cli: ") + command.usageError);
-        std::fputs("Try 'reindex-cli --help'.\n", stderr);
+        printErr(QStringLiteral("Try 'reindex-cli --help'."));
         return UsageError;
     case CommandLine::Action::Check:
         return check(command);
@@ -215,7 +201,7 @@ int main(int argc, char **argv)
         return DatabaseUnavailable;
     }
 
-    ConsoleHost host(command.sections, command.forums, directory, isatty(fileno(stderr)) != 0);
+    ConsoleHost host(command.sections, command.forums, directory, console::isTerminal(console::Stream::Err));
     QElapsedTimer wallTime;
     // The folder is this twin's until the report and the map are made: they
     // read the tables of this run, not of one started meanwhile.

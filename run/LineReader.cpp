@@ -1,13 +1,13 @@
 #include "LineReader.h"
 
 #include "CodePage.h"
+#include "FileSystem.h"
 #include "LineFile.h"
 #include "RunError.h"
 #include "Utf8Check.h"
 
 #include <QFileInfo>
 
-#include <cerrno>
 #include <cstring>
 
 namespace run {
@@ -18,7 +18,7 @@ LineReader::LineReader(const QString &path, const CodePage *codePage, qsizetype 
     if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw RunError(LineFile::openFailure(path, file_.errorString()));
     if (QFileInfo(file_).isDir())
-        throw RunError(LineFile::openFailure(path, qt_error_string(EISDIR)));
+        throw RunError(LineFile::openFailure(path, fs::isFolderText()));
 }
 
 void LineReader::rewind()

@@ -1,5 +1,7 @@
 #include "ProgramDir.h"
 
+#include <TestSystem.h>
+
 #include <run/CodePage.h>
 #include <run/Identifier.h>
 #include <run/LineFile.h>
@@ -227,8 +229,9 @@ void tst_LineFile::missingFileIsOpenFailure()
         LineReader reader(QStringLiteral("absent.txt")); // relative: resolved against the current directory
         QFAIL("a missing file opened");
     } catch (const run::RunError &e) {
-        QCOMPARE(e.message(), QStringLiteral("Cannot open file \"%1\". No such file or directory")
-                                  .arg(QDir::toNativeSeparators(QFileInfo(dir.path("absent.txt")).absoluteFilePath())));
+        QCOMPARE(e.message(), QStringLiteral("Cannot open file \"%1\". %2")
+                                  .arg(QDir::toNativeSeparators(QFileInfo(dir.path("absent.txt")).absoluteFilePath()),
+                                       testSystem::noSuchFileText()));
     }
     QVERIFY(QDir(dir.dir()).mkdir("folder"));
     try {
@@ -317,9 +320,13 @@ void tst_LineFile::existenceCheck()
     ProgramDir dir;
     dir.write("file.txt", "1|a");
     QVERIFY(QDir(dir.dir()).mkdir("folder"));
-    QVERIFY(QFile::link(dir.path("file.txt"), dir.path("link-file")));
-    QVERIFY(QFile::link(dir.path("gone.txt"), dir.path("link-dangling")));
-    QVERIFY(QFile::link(dir.path("folder"), dir.path("link-folder")));
+    if (!testSystem::symlink(dir.path("file.txt"), dir.path("link-file"))) {
+        if (name.startsWith(QLatin1String("link")))
+            QSKIP("this system makes no symbolic link for this user");
+    } else {
+        QVERIFY(testSystem::symlink(dir.path("gone.txt"), dir.path("link-dangling")));
+        QVERIFY(testSystem::symlink(dir.path("folder"), dir.path("link-folder")));
+    }
     QCOMPARE(LineFile::exists(name.isEmpty() ? name : dir.path(name)), exists);
 }
 
