@@ -70,7 +70,9 @@ void write(Stream stream, QStringView text)
 
 void writeLine(Stream stream, QStringView text)
 {
-    write(stream, QString(text + u'\n'));
+    QString line = text.toString();
+    line += u'\n';
+    write(stream, line);
 }
 
 void flush(Stream) {}

@@ -56,6 +56,19 @@ winpath() {
     echo "Z:${p//\//\\}"
 }
 
+# A virtual screen for what shows a real window: the start-up test and the
+# window from the zip.
+for n in $(seq 91 199); do
+    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] || break
+done
+Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$n"
+for _ in $(seq 50); do
+    xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.2
+done
+
 # --- the suites ------------------------------------------------------------
 export QT_FORCE_STDERR_LOGGING=1
 QT_QPA_FONTDIR=$(winpath "$windows_build/fonts")
@@ -109,6 +122,8 @@ same_run() {
 
 same_run examples "$lists/examples/sections.txt" "$lists/examples/forums.txt"
 same_run "a million forums" "$lists/million/sections.txt" "$lists/million/forums.txt"
+cp "$linux/fr_fr.txt" "$out/million-fr_fr.txt"
+cp "$linux/forum.txt" "$out/million-forum.txt"
 # A second run over the outputs of the first: the same bytes again.
 same_run "the examples again" "$lists/examples/sections.txt" "$lists/examples/forums.txt"
 
@@ -124,4 +139,101 @@ script -qec "REINDEX_WINEPATH= '$runner' '$program/reindex-cli.exe' '$(winpath "
     "$out/console.typescript" >/dev/null </dev/null
 grep -q "Обработка завершена!" "$out/console.typescript" || fail "the console shows no readable Russian (see $out/console.typescript)"
 echo "windows: twin on a console: \"Обработка завершена!\" readable"
+
+# A twin killed in the middle of replacing its outputs: the next start puts
+# the pair right from the journal alone, then runs as usual.
+rm -f "$program/fr_fr.txt" "$program/forum.txt"
+windows_twin "$(winpath "$lists/examples/sections.txt")" "$(winpath "$lists/examples/forums.txt")" >/dev/null 2>&1
+cp "$program/fr_fr.txt" "$out/previous-fr_fr.txt"
+cp "$program/forum.txt" "$out/previous-forum.txt"
+windows_twin "$(winpath "$lists/million/sections.txt")" "$(winpath "$lists/million/forums.txt")" >/dev/null 2>&1 &
+twin_pid=$!
+# Killed once its staged outputs are being written: a journal and a staged file are there.
+for _ in $(seq 600); do
+    compgen -G "$program/forum.txt~*.tmp" >/dev/null && break
+    sleep 0.1
+done
+kill -9 "$twin_pid" 2>/dev/null || true
+wait "$twin_pid" 2>/dev/null || true
+compgen -G "$program/reindex~*.journal" >/dev/null || fail "the killed twin left no journal"
+rc=0
+windows_twin "$(winpath "$lists/none.txt")" "$(winpath "$lists/examples/forums.txt")" >/dev/null 2>&1 || rc=$?
+[[ $rc == 3 ]] || fail "after a kill, a missing list: exit code $rc"
+{ cmp -s "$program/fr_fr.txt" "$out/previous-fr_fr.txt" && cmp -s "$program/forum.txt" "$out/previous-forum.txt"; } ||
+    { cmp -s "$program/fr_fr.txt" "$out/million-fr_fr.txt" && cmp -s "$program/forum.txt" "$out/million-forum.txt"; } ||
+    fail "after a kill and a start, the outputs are neither the previous pair nor the new one"
+leftovers=$(cd "$program" && ls | grep -E '~[0-9a-f]{16}\.|^[12]\.txt$' || true)
+[[ -z $leftovers ]] || fail "after a kill and a start, the run's own files stay: $leftovers"
+echo "windows: twin killed while replacing its outputs: the next start left a whole pair and nothing of the run's"
+
 echo "windows: the twin under Wine took $((SECONDS - t)) s with the suites"
+
+# --- the window from the zip ------------------------------------------------------
+t=$SECONDS
+shots=$out
+window_lists=$out/window-lists
+mkdir -p "$window_lists"
+cp examples/sections.txt examples/forums.txt "$window_lists/"
+rm -f "$program/fr_fr.txt" "$program/forum.txt"
+LC_ALL=ru_RU.UTF-8 REINDEX_WINEPATH= "$runner" "$program/reindex.exe" >"$out/window.out" 2>&1 &
+window_pid=$!
+window=""
+for _ in $(seq 120); do
+    window=$(xdotool search --onlyvisible --name 'Переиндексация БД' 2>/dev/null | head -n 1 || true)
+    [[ -n $window ]] && break
+    sleep 0.5
+done
+[[ -n $window ]] || fail "the window did not show within a minute (see $out/window.out)"
+sleep 2 # its first paint
+eval "$(xdotool getwindowgeometry --shell "$window")"
+echo "windows: the window is up after $((SECONDS - t)) s: ${WIDTH}x${HEIGHT} at $X,$Y"
+import -window root "$shots/window.png"
+colours=$(convert "$shots/window.png" -crop "${WIDTH}x${HEIGHT}+$X+$Y" -format %k info:)
+((colours > 8)) || fail "the window's first paint has $colours colours (see $shots/window.png)"
+
+# The browse dialog of the first field, opened with Alt+Down.
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+before=$(xdotool search --onlyvisible --name '.' 2>/dev/null | sort)
+xdotool key --clearmodifiers alt+Down
+dialog=""
+for _ in $(seq 40); do
+    dialog=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name '.' 2>/dev/null | sort) | head -n 1)
+    [[ -n $dialog ]] && break
+    sleep 0.5
+done
+[[ -n $dialog ]] || fail "Alt+Down opened no dialog"
+sleep 2
+import -window root "$shots/browse-dialog.png"
+echo "windows: Alt+Down opened the browse dialog \"$(xdotool getwindowname "$dialog")\""
+xdotool key --clearmodifiers Escape
+sleep 1
+
+# A run by keys: both names typed, Tab to the button, Space.
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool key --clearmodifiers ctrl+a
+xdotool type --delay 15 "$(winpath "$window_lists/sections.txt")"
+xdotool key --clearmodifiers Tab
+xdotool type --delay 15 "$(winpath "$window_lists/forums.txt")"
+xdotool key --clearmodifiers Tab space
+box=""
+for _ in $(seq 120); do
+    box=$(xdotool search --onlyvisible --name 'Внимание!' 2>/dev/null | head -n 1 || true)
+    [[ -n $box ]] && break
+    sleep 0.5
+done
+[[ -n $box ]] || { import -window root "$shots/window-no-box.png"; fail "the run by keys showed no box (see $shots/window-no-box.png)"; }
+sleep 1
+import -window root "$shots/window-completed.png"
+xdotool key --clearmodifiers Return
+"$linux/reindex-cli" "$window_lists/sections.txt" "$window_lists/forums.txt" >/dev/null
+for f in fr_fr.txt forum.txt; do
+    cmp -s "$linux/$f" "$program/$f" || fail "the window's $f differs from the Linux twin's"
+done
+echo "windows: a run from the window by keys: \"Обработка завершена!\", outputs byte-identical to Linux"
+xdotool windowclose "$window" 2>/dev/null || xdotool key --window "$window" alt+F4
+for _ in $(seq 60); do
+    kill -0 "$window_pid" 2>/dev/null || break
+    sleep 0.5
+done
+kill -0 "$window_pid" 2>/dev/null && fail "the window did not end when closed"
+echo "windows: the window closed; screenshots in $shots/ (window.png, browse-dialog.png, window-completed.png), $((SECONDS - t)) s"
