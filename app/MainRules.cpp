@@ -120,6 +120,22 @@ QPoint centredPosition(const QRect &desktop, const QSize &window)
     return QPoint(std::max(left, desktop.left()), std::max(top, desktop.top()));
 }
 
+Qt::WindowStates startupWindowState(int showCommand)
+{
+    // SW_SHOWMAXIMIZED and SW_SHOWMINNOACTIVE: what a shortcut set to run
+    // "Maximized" or "Minimized" passes.
+    constexpr int showMaximized = 3;
+    constexpr int showMinimizedNoActivate = 7;
+    switch (showCommand) {
+    case showMaximized:
+        return Qt::WindowMaximized;
+    case showMinimizedNoActivate:
+        return Qt::WindowMinimized;
+    default:
+        return Qt::WindowNoState;
+    }
+}
+
 ProgressFeed::ProgressFeed(QProgressBar *bar, int maximum) : bar_(bar), maximum_(maximum)
 {
     flush();

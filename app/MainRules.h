@@ -70,6 +70,12 @@ private:
 // truncation, and never left of or above the desktop.
 QPoint centredPosition(const QRect &desktop, const QSize &window);
 
+// The state the main window first shows in, from the show command the
+// system passed the program at its start (Windows' SW_* numbers): started
+// minimized without activation it shows minimized, started maximized it
+// shows maximized, and any other command shows it normally.
+Qt::WindowStates startupWindowState(int showCommand);
+
 // A progress bar's range and position as the run sets them, handed to the
 // bar only by flush(). The run moves a bar once per row, far more often than
 // anyone can see; telling the widget each time would cost more than the row.

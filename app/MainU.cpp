@@ -141,6 +141,8 @@ void TfMain::createControls()
     setFixedSize(layoutClientSize);
     if (cell.height() != layoutTextHeight)
         changeScale(ScaleRatio(cell.height(), layoutTextHeight));
+    else
+        fitLabels();
 }
 
 void TfMain::changeScale(const ScaleRatio &ratio)
@@ -148,6 +150,16 @@ void TfMain::changeScale(const ScaleRatio &ratio)
     for (QWidget *control : controls_)
         control->setGeometry(ratio.scaled(control->geometry()));
     setFixedSize(ratio.scaled(size()));
+    fitLabels();
+}
+
+// A label is as wide and as high as its text in the font it is drawn in, as
+// the layout's labels were in its designer's font: a wider font, or a
+// rasterizer that draws a little wider, would otherwise cut a letter off.
+void TfMain::fitLabels()
+{
+    for (QLabel *label : {Label1, Label2, Label3, Label4})
+        label->resize(label->sizeHint());
 }
 
 void TfMain::FormCreate()

@@ -75,6 +75,7 @@ private:
     void FormCreate();
     void requestQuit();
     void flushBars();
+    void fitLabels();
 
     QString programDirectory_;
     std::optional<db::Tables> tables_; // open from the window's creation on

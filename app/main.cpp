@@ -3,12 +3,15 @@
 // the same run without a window).
 #include "Application.h"
 #include "MainU.h"
+#include "MainRules.h"
 #include "MessageBoxes.h"
+#include "StartupShow.h"
 
 #include <QApplication>
 
 #include <exception>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -34,6 +37,10 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // Started minimized or maximized (a shortcut's setting), the window first
+    // shows so; the system hands that to a program, not to its window.
+    if (const std::optional<int> command = startupShowCommand())
+        fMain->setWindowState(startupWindowState(*command));
     fMain->show();
     QApplication::exec();
     return 0;

@@ -1,5 +1,7 @@
 #include "ConsoleHost.h"
 
+#include "Console.h"
+
 #include <QFile>
 #include <QStringList>
 
@@ -65,17 +67,17 @@ void ConsoleHost::stepOverall()
     if (overallPosition_ < 5)
         ++overallPosition_;
     if (phaseTimes_)
-        std::fprintf(stderr, "phase %d done at %.3f s%s\n", overallPosition_, double(sinceStart_.nsecsElapsed()) / 1e9,
-                     peakMemory().constData());
+        console::write(console::Stream::Err,
+                       QString::asprintf("phase %d done at %.3f s%s\n", overallPosition_,
+                                         double(sinceStart_.nsecsElapsed()) / 1e9, peakMemory().constData()));
 }
 
 void ConsoleHost::showMessage(const QString &text, const QString &, run::MessageIcon icon)
 {
     if (icon == run::MessageIcon::Information) {
         clearProgress();
-        std::fputs(text.toLocal8Bit().constData(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
+        console::writeLine(console::Stream::Out, text);
+        console::flush(console::Stream::Out);
     } else {
         printError(text);
     }
@@ -84,10 +86,9 @@ void ConsoleHost::showMessage(const QString &text, const QString &, run::Message
 void ConsoleHost::printError(const QString &text)
 {
     clearProgress();
-    std::fflush(stdout);
-    std::fputs(text.toLocal8Bit().constData(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    console::flush(console::Stream::Out);
+    console::writeLine(console::Stream::Err, text);
+    console::flush(console::Stream::Err);
 }
 
 void ConsoleHost::pump()
@@ -110,12 +111,11 @@ void ConsoleHost::redraw(bool force)
                                              u"Копирование", u"Готово"};
     const int phase = qBound(0, overallPosition_, 5);
     const int percent = operationMaximum_ > 0 ? int(qint64(operationPosition_) * 100 / operationMaximum_) : 0;
-    const QString line = QStringLiteral("\r%1/5 %2: %3 из %4 (%5%)\x1b[K")
+    const QString line = QStringLiteral("%1/5 %2: %3 из %4 (%5%)")
                              .arg(QString::number(phase + 1 > 5 ? 5 : phase + 1), QString::fromUtf16(phases[phase]),
                                   QString::number(operationPosition_), QString::number(operationMaximum_),
                                   QString::number(percent));
-    std::fputs(line.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
+    console::showProgress(console::Stream::Err, line);
     progressShown_ = true;
 }
 
@@ -123,7 +123,6 @@ void ConsoleHost::clearProgress()
 {
     if (!progressShown_)
         return;
-    std::fputs("\r\x1b[K", stderr);
-    std::fflush(stderr);
+    console::clearProgress(console::Stream::Err);
     progressShown_ = false;
 }

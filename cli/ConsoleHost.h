@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QString>
 
-#include <cstdio>
 
 // The run's host on a console: the two file names come from the command line,
 // messages go to stdout (information) or stderr (everything else), and on a

@@ -3,6 +3,7 @@
 // the intermediates and fr_fr.txt / forum.txt all live beside it, unless
 // --dir names another folder for them.
 #include "CommandLine.h"
+#include "Console.h"
 #include "ConsoleHost.h"
 
 #include <db/DbError.h>
@@ -31,14 +32,6 @@
 #include <cstdio>
 #include <optional>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 namespace {
 
 enum ExitCode {
@@ -50,15 +43,9 @@ enum ExitCode {
     AfterRunFailed = 5
 };
 
-void printTo(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fputc('\n', stream);
-}
-
 void printErr(const QString &text)
 {
-    printTo(stderr, text);
+    console::writeLine(console::Stream::Err, text);
 }
 
 // The Russian texts are the window's; a script's log also gets, in English,
@@ -96,9 +83,9 @@ int check(const CommandLine &command)
     // stderr is unbuffered: a board with a million orphaned forums would cost
     // a write per line. The findings go out as they come, so the twin's
     // memory does not grow with them either.
-    QByteArray text;
+    QString text;
     const auto flush = [&text] {
-        std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
+        console::write(console::Stream::Err, text);
         text.clear();
     };
     std::optional<run::ListCheck> checked;
@@ -109,9 +96,8 @@ int check(const CommandLine &command)
                             const QLatin1String kind(f.severity == run::ListCheck::Severity::Warning ? "warning: "
                                                                                                       : "");
                             text += QStringLiteral("%1:%2: %3%4\n")
-                                        .arg(file, QString::number(f.line), kind, f.message)
-                                        .toLocal8Bit();
-                            if (text.size() >= 65536)
+                                        .arg(file, QString::number(f.line), kind, f.message);
+                            if (text.size() >= 32768)
                                 flush();
                         });
     } catch (const run::RunError &e) {
@@ -120,9 +106,8 @@ int check(const CommandLine &command)
         return RunFailed;
     }
     flush();
-    std::fflush(stderr);
     const run::ListCheck &result = *checked;
-    printTo(stdout, counted(result.problemCount(), "problem", "problems") + QLatin1String(", ")
+    console::writeLine(console::Stream::Out, counted(result.problemCount(), "problem", "problems") + QLatin1String(", ")
                         + counted(result.warningCount(), "warning", "warnings"));
     return result.problemCount() == 0 ? Completed : RunFailed;
 }
@@ -141,7 +126,7 @@ bool printReport(const run::RunSummary &summary, qint64 nanoseconds, QString &fa
     const double seconds = double(nanoseconds) / 1e9;
     const qint64 rows = summary.sections + summary.forums;
     const QString rate = seconds > 0 ? QString::number(qint64(double(rows) / seconds + 0.5)) : QStringLiteral("-");
-    printTo(stdout, QStringLiteral("sections: %1\n"
+    console::writeLine(console::Stream::Out, QStringLiteral("sections: %1\n"
                                    "forums: %2\n"
                                    "forums without a section: %3\n"
                                    "repeated section identifiers: %4\n"
@@ -151,13 +136,12 @@ bool printReport(const run::RunSummary &summary, qint64 nanoseconds, QString &fa
                              QString::number(summary.forumsWithoutSection), repeated,
                              QString::number(seconds, 'f', 3), rate));
     // The stream keeps an earlier failure too, the completion message's.
-    const bool flushed = std::fflush(stdout) == 0;
-    const int error = errno;
-    if (flushed && !std::ferror(stdout))
+    QString reason;
+    if (console::flush(console::Stream::Out, &reason))
         return true;
     failure = QStringLiteral("reindex-cli: could not write the report to standard output");
-    if (!flushed)
-        failure += QLatin1String(": ") + qt_error_string(error);
+    if (!reason.isEmpty())
+        failure += QLatin1String(": ") + reason;
     return false;
 }
 
@@ -237,14 +221,14 @@ int main(int argc, char **argv)
     }
     switch (command.action) {
     case CommandLine::Action::Help:
-        std::fputs(CommandLine::helpText(), stdout);
+        console::write(console::Stream::Out, QString::fromUtf8(CommandLine::helpText()));
         return Completed;
     case CommandLine::Action::Version:
-        std::printf("reindex-cli %s\n", REINDEX_VERSION);
+        console::writeLine(console::Stream::Out, QStringLiteral("reindex-cli " REINDEX_VERSION));
         return Completed;
     case CommandLine::Action::Usage:
         printErr(QStringLiteral("reindex-cli: ") + command.usageError);
-        std::fputs("Try 'reindex-cli --help'.\n", stderr);
+        printErr(QStringLiteral("Try 'reindex-cli --help'."));
         return UsageError;
     case CommandLine::Action::Check:
         return check(command);
@@ -281,7 +265,7 @@ int main(int argc, char **argv)
         return DatabaseUnavailable;
     }
 
-    ConsoleHost host(command.sections, command.forums, directory, isatty(fileno(stderr)) != 0);
+    ConsoleHost host(command.sections, command.forums, directory, console::isTerminal(console::Stream::Err));
     QElapsedTimer wallTime;
     // The folder is this twin's until the report and the map are made: they
     // read the tables of this run, not of one started meanwhile.

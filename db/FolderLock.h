@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 namespace db {
 
@@ -20,11 +21,9 @@ public:
     FolderLock &operator=(const FolderLock &) = delete;
 
 private:
-#ifdef _WIN32
-    void *handle_ = nullptr;
-#else
-    int fd_ = -1;
-#endif
+    // What holds the lock: a descriptor (FolderLockPosix.cpp) or a HANDLE
+    // (FolderLockWindows.cpp).
+    qintptr native_ = -1;
 };
 
 } // namespace db

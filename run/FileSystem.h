@@ -86,6 +86,9 @@ bool sameFile(const QString &a, const QString &b);
 
 bool isFolder(const QString &path);
 bool isRegularFile(const QString &path); // an entry, not followed
+// An entry that is not a folder, judged by the entry itself: a link to a
+// file passes even when its file is gone, a link to a folder fails.
+bool existsNotFolder(const QString &path);
 // Whether the run may put a new file in the place of `target`: a folder or
 // a file nobody may write is kept; the system's text in `reason`.
 bool replaceable(const QString &target, QString *reason);

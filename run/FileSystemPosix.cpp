@@ -251,6 +251,16 @@ bool isRegularFile(const QString &path)
     return ::lstat(native(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool existsNotFolder(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return !info.isDir(); // a dangling link is no directory
+    return info.exists() && !info.isDir();
+}
+
 bool replaceable(const QString &target, QString *reason)
 {
     const QByteArray name = native(target);

@@ -1,5 +1,6 @@
 #include "LineFile.h"
 
+#include "FileSystem.h"
 #include "RunError.h"
 #include "Utf8Check.h"
 
@@ -17,12 +18,7 @@ namespace run {
 
 bool LineFile::exists(const QString &path)
 {
-    if (path.isEmpty())
-        return false;
-    const QFileInfo info(path);
-    if (info.isSymLink())
-        return !info.isDir(); // a dangling link is no directory
-    return info.exists() && !info.isDir();
+    return fs::existsNotFolder(path);
 }
 
 QString LineFile::fullPath(const QString &path)

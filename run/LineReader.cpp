@@ -1,6 +1,7 @@
 #include "LineReader.h"
 
 #include "CodePage.h"
+#include "FileSystem.h"
 #include "LineFile.h"
 #include "RunError.h"
 #include "Utf8Check.h"
@@ -53,7 +54,7 @@ void LineReader::open()
         throw RunError(LineFile::openFailure(path_, file_.errorString()));
     const QFileInfo info(file_);
     if (info.isDir())
-        throw RunError(LineFile::openFailure(path_, qt_error_string(EISDIR)));
+        throw RunError(LineFile::openFailure(path_, fs::isFolderText()));
     if (!info.isFile())
         throw RunError(LineFile::openFailure(path_, notRegularFile()));
 }
@@ -75,7 +76,7 @@ void LineReader::open()
     if (::fstat(fd, &st) != 0)
         reason = qt_error_string(errno);
     else if (S_ISDIR(st.st_mode))
-        reason = qt_error_string(EISDIR);
+        reason = fs::isFolderText();
     else if (!S_ISREG(st.st_mode))
         reason = notRegularFile();
     else if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)

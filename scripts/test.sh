@@ -4,8 +4,12 @@
 #   asan     the same suite built with AddressSanitizer and
 #            UndefinedBehaviorSanitizer (build-asan/);
 #   fuzz     each fuzz target for about a minute, with its seed corpus and
-#            every saved crash input replayed (build-fuzz/, clang).
-# All three run when no stage is named: bash scripts/test.sh [default] [asan] [fuzz]
+#            every saved crash input replayed (build-fuzz/, clang);
+#   windows  the Windows build (scripts/windows.sh) tried under Wine: every
+#            suite, the twin from the zip against the Linux twin, and the
+#            window on a virtual screen (scripts/test-windows.sh).
+# The first three run when no stage is named:
+#   bash scripts/test.sh [default] [asan] [fuzz] [windows]
 # Tests labelled "slow" (the long fuzz runs) are left out; see README.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,9 +20,9 @@ if ((${#stages[@]} == 0)); then
 fi
 for stage in "${stages[@]}"; do
     case "$stage" in
-    default | asan | fuzz) ;;
+    default | asan | fuzz | windows) ;;
     *)
-        echo "unknown stage '$stage' (default, asan, fuzz)" >&2
+        echo "unknown stage '$stage' (default, asan, fuzz, windows)" >&2
         exit 2
         ;;
     esac
@@ -73,6 +77,9 @@ for stage in "${stages[@]}"; do
         mkdir -p build-fuzz
         quietly build-fuzz/build.log bash -c 'cmake --preset fuzz && cmake --build --preset fuzz'
         tests build-fuzz/ctest.log --preset fuzz
+        ;;
+    windows)
+        bash scripts/test-windows.sh
         ;;
     esac
     echo "== $stage took $((SECONDS - started)) s"

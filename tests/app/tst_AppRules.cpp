@@ -47,6 +47,8 @@ private slots:
     void reportBox();
     void centring_data();
     void centring();
+    void startupShowState_data();
+    void startupShowState();
     void scaling_data();
     void scaling();
     void scaledEdgesStayTogether();
@@ -153,6 +155,29 @@ void tst_AppRules::reportBox()
     QCOMPARE(box.caption, QStringLiteral("Tst_apprules"));
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.buttons, 1);
+}
+
+void tst_AppRules::startupShowState_data()
+{
+    QTest::addColumn<int>("command"); // Windows' SW_* number
+    QTest::addColumn<Qt::WindowStates>("state");
+    QTest::newRow("SW_HIDE") << 0 << Qt::WindowStates(Qt::WindowNoState);
+    QTest::newRow("SW_SHOWNORMAL") << 1 << Qt::WindowStates(Qt::WindowNoState);
+    QTest::newRow("SW_SHOWMINIMIZED") << 2 << Qt::WindowStates(Qt::WindowNoState);
+    QTest::newRow("SW_SHOWMAXIMIZED") << 3 << Qt::WindowStates(Qt::WindowMaximized);
+    QTest::newRow("SW_SHOWNOACTIVATE") << 4 << Qt::WindowStates(Qt::WindowNoState);
+    QTest::newRow("SW_MINIMIZE") << 6 << Qt::WindowStates(Qt::WindowNoState);
+    QTest::newRow("SW_SHOWMINNOACTIVE") << 7 << Qt::WindowStates(Qt::WindowMinimized);
+    QTest::newRow("SW_SHOWNA") << 8 << Qt::WindowStates(Qt::WindowNoState);
+    QTest::newRow("SW_SHOWDEFAULT") << 10 << Qt::WindowStates(Qt::WindowNoState);
+    QTest::newRow("SW_FORCEMINIMIZE") << 11 << Qt::WindowStates(Qt::WindowNoState);
+}
+
+void tst_AppRules::startupShowState()
+{
+    QFETCH(int, command);
+    QFETCH(Qt::WindowStates, state);
+    QCOMPARE(startupWindowState(command), state);
 }
 
 void tst_AppRules::centring_data()

@@ -7,6 +7,7 @@
 #include <MainRules.h>
 #include <MainU.h>
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -133,12 +134,21 @@ void tst_MainWindow::layout()
     QVERIFY2(c, qPrintable(name));
     QCOMPARE(QString::fromLatin1(c->metaObject()->className()), kind);
     QCOMPARE(c->parentWidget()->objectName(), parent);
-    QCOMPARE(c->geometry(), geometry);
     if (auto *label = qobject_cast<QLabel *>(c)) {
+        // A label stands where the layout puts it and is as large as its text.
+        QCOMPARE(c->pos(), geometry.topLeft());
+        QCOMPARE(c->size(), label->sizeHint());
+        QVERIFY2(label->contentsRect().width() >= QFontMetrics(label->font()).horizontalAdvance(text),
+                 qPrintable(QStringLiteral("%1 wide for a text of %2")
+                                .arg(label->contentsRect().width())
+                                .arg(QFontMetrics(label->font()).horizontalAdvance(text))));
         QCOMPARE(label->text(), text);
         QCOMPARE(label->textFormat(), Qt::PlainText);
         QVERIFY(!label->buddy());
-    } else if (auto *button = qobject_cast<QPushButton *>(c)) {
+        return;
+    }
+    QCOMPARE(c->geometry(), geometry);
+    if (auto *button = qobject_cast<QPushButton *>(c)) {
         QCOMPARE(button->text(), text);
         QVERIFY(!button->isDefault());
         QVERIFY(!button->autoDefault());
@@ -282,6 +292,10 @@ void tst_MainWindow::changeScale()
         QCOMPARE(w.size(), geometry.size());
         QCOMPARE(w.minimumSize(), geometry.size());
         QCOMPARE(w.maximumSize(), geometry.size());
+    } else if (auto *label = w.findChild<QLabel *>(name)) {
+        // Labels move with the layout and stay as large as their text.
+        QCOMPARE(label->pos(), geometry.topLeft());
+        QCOMPARE(label->size(), label->sizeHint());
     } else {
         QCOMPARE(w.findChild<QWidget *>(name)->geometry(), geometry);
     }

@@ -1,7 +1,18 @@
 #include "ProgramDir.h"
 
+#include <TestSystem.h>
+
 #include <QProcess>
 #include <QTest>
+
+namespace {
+
+QString twin()
+{
+    return testSystem::programName(QStringLiteral("reindex-cli"));
+}
+
+} // namespace
 
 // The headless twin as a script sees it: exit codes, stdout and stderr.
 class tst_Cli : public QObject
@@ -54,7 +65,7 @@ void tst_Cli::answers()
     QFETCH(QString, out);
     QFETCH(QString, err);
     ProgramDir dir;
-    QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/reindex-cli"), dir.path("reindex-cli")));
+    QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/") + twin(), dir.path(twin())));
     if (!withDatabase)
         QVERIFY(QFile::remove(dir.path("Database.mdb")));
     dir.write("s.txt", "10|News\r\n20|Help\r\n");
@@ -65,9 +76,11 @@ void tst_Cli::answers()
         a.replace(QLatin1String("%D"), folder);
 
     QProcess p;
-    p.start(dir.path("reindex-cli"), arguments);
+    p.start(dir.path(twin()), arguments);
     QVERIFY(p.waitForFinished(60000));
-    QCOMPARE(QString::fromUtf8(p.readAllStandardError()), QString(err).replace(QLatin1String("%D"), folder));
+    // Paths are shown in the system's own spelling.
+    QCOMPARE(QString::fromUtf8(p.readAllStandardError()),
+             QDir::toNativeSeparators(QString(err).replace(QLatin1String("%D"), folder)));
     QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), out);
     QCOMPARE(p.exitCode(), exitCode);
     QCOMPARE(dir.has("forum.txt"), exitCode == 0 && !arguments.contains("--version"));
@@ -77,7 +90,7 @@ void tst_Cli::usesItsOwnFolderWhateverTheCurrentDirectory()
 {
     ProgramDir dir;
     QTemporaryDir elsewhere;
-    QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/reindex-cli"), dir.path("reindex-cli")));
+    QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/") + twin(), dir.path(twin())));
     QFile s(elsewhere.filePath("s.txt"));
     QVERIFY(s.open(QIODevice::WriteOnly));
     s.write("1|a\r\n");
@@ -88,7 +101,7 @@ void tst_Cli::usesItsOwnFolderWhateverTheCurrentDirectory()
     f.close();
     QProcess p;
     p.setWorkingDirectory(elsewhere.path());
-    p.start(dir.path("reindex-cli"), {"s.txt", "f.txt"}); // relative names: the current directory
+    p.start(dir.path(twin()), {"s.txt", "f.txt"}); // relative names: the current directory
     QVERIFY(p.waitForFinished(60000));
     QCOMPARE(p.exitCode(), 0);
     QCOMPARE(dir.read("fr_fr.txt"), QByteArray("1|a\r\n"));
@@ -106,7 +119,7 @@ struct TwoRuns
 
     TwoRuns()
     {
-        QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/reindex-cli"), dir.path("reindex-cli")));
+        QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/") + twin(), dir.path(twin())));
         for (int i = 1; i <= 1000; ++i)
             sections += QByteArray::number(i) + "|section " + QByteArray::number(i) + "\r\n";
         for (int i = 1; i <= 300000; ++i)
@@ -116,8 +129,8 @@ struct TwoRuns
         dir.write("one-s.txt", "7|a\r\n");
         dir.write("one-f.txt", "8|7|b\r\n");
     }
-    void startBig(QProcess &p) const { p.start(dir.path("reindex-cli"), {dir.path("s.txt"), dir.path("f.txt")}); }
-    void startSmall(QProcess &p) const { p.start(dir.path("reindex-cli"), {dir.path("one-s.txt"), dir.path("one-f.txt")}); }
+    void startBig(QProcess &p) const { p.start(dir.path(twin()), {dir.path("s.txt"), dir.path("f.txt")}); }
+    void startSmall(QProcess &p) const { p.start(dir.path(twin()), {dir.path("one-s.txt"), dir.path("one-f.txt")}); }
     bool bigOutputs() const
     {
         const QByteArray forumOut = dir.read("forum.txt");

@@ -1,5 +1,7 @@
 #include "ProgramDir.h"
 
+#include <TestSystem.h>
+
 #include <QDirIterator>
 #include <QMap>
 #include <QProcess>
@@ -25,6 +27,11 @@ const QByteArray sectionsExample = "10|News\r\n20|Help\r\n";
 const QByteArray forumsExample = "5|20|FAQ\r\n6|99|Old\r\n";
 const QString completed = QStringLiteral(u"Обработка завершена!\n");
 
+QString twinName()
+{
+    return testSystem::programName(QStringLiteral("reindex-cli"));
+}
+
 struct Outcome
 {
     int exitCode = -1;
@@ -33,13 +40,16 @@ struct Outcome
 };
 
 // A program folder holding a copy of the twin; %D in arguments and expected
-// texts stands for that folder, %E for a second, empty folder beside it.
+// texts stands for that folder, %E for a second, empty folder beside it. A
+// path in braces is one the twin shows in the system's own spelling
+// ("{%D/s.txt}" is C:\...\s.txt on Windows); elsewhere it shows paths as
+// they were given.
 class Twin
 {
 public:
     Twin()
     {
-        QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/reindex-cli"), dir.path("reindex-cli")));
+        QVERIFY(QFile::copy(QStringLiteral(REINDEX_BIN_DIR "/") + twinName(), dir.path(twinName())));
         QVERIFY(other.isValid());
     }
 
@@ -48,7 +58,11 @@ public:
 
     QString expand(QString text) const
     {
-        return text.replace(QLatin1String("%D"), folder()).replace(QLatin1String("%E"), otherFolder());
+        text.replace(QLatin1String("%D"), folder()).replace(QLatin1String("%E"), otherFolder());
+        static const QRegularExpression shown(QStringLiteral("\\{([^}]*)\\}"));
+        for (QRegularExpressionMatch m = shown.match(text); m.hasMatch(); m = shown.match(text, m.capturedStart()))
+            text.replace(m.capturedStart(), m.capturedLength(), QDir::toNativeSeparators(m.captured(1)));
+        return text;
     }
 
     // Runs in the program folder unless told otherwise.
@@ -60,7 +74,7 @@ public:
         p.setWorkingDirectory(workingDirectory.isEmpty() ? folder() : workingDirectory);
         if (!standardOutputFile.isEmpty())
             p.setStandardOutputFile(standardOutputFile);
-        p.start(dir.path("reindex-cli"), arguments);
+        p.start(dir.path(twinName()), arguments);
         return finish(p);
     }
 
@@ -291,11 +305,11 @@ void tst_CliOptions::check_data()
     QTest::newRow("missing sections: the run's message, before anything is read")
         << sectionsExample << forumsExample << QStringList{"--check", "none.txt", "also-none.txt"} << 3 << QString()
         << QStringLiteral(u"Указан несуществующий файл \"fr_fr.txt\"!\n"
-                          "reindex-cli: sections list: no such file: %D/none.txt\n");
+                          "reindex-cli: sections list: no such file: {%D/none.txt}\n");
     QTest::newRow("missing forums") << sectionsExample << forumsExample << QStringList{"--check", "s.txt", "%D"} << 3
                                     << QString()
                                     << QStringLiteral(u"Указан несуществующий файл \"forum.txt\"!\n"
-                                                      "reindex-cli: forums list: is a folder, not a file: %D\n");
+                                                      "reindex-cli: forums list: is a folder, not a file: {%D}\n");
 }
 
 void tst_CliOptions::check()
@@ -423,13 +437,14 @@ void tst_CliOptions::map_data()
         << QByteArray("10|1\r\n20|2\r\n") << QString();
     QTest::newRow("read-only map: kept, outputs replaced")
         << sectionsExample << "%D/map.txt" << "%D/map.txt" << QByteArray("old\r\n") << true << 5
-        << QByteArray("old\r\n") << "Cannot create file \"%D/map.txt\". Permission denied.\n";
+        << QByteArray("old\r\n") << "Cannot create file \"{%D/map.txt}\". " + testSystem::deniedText() + ".\n";
     QTest::newRow("folder missing") << sectionsExample << "%D/none/map.txt" << "%D/none/map.txt" << QByteArray()
                                     << false << 5 << QByteArray("<missing>")
-                                    << "Cannot create file \"%D/none/map.txt\". No such file or directory.\n";
+                                    << "Cannot create file \"{%D/none/map.txt}\". " + testSystem::noSuchFolderText()
+                                           + ".\n";
     QTest::newRow("failed run: no map") << QByteArray("x|y\r\n") << "%D/map.txt" << "%D/map.txt"
                                         << QByteArray("old\r\n") << false << 1 << QByteArray("old\r\n")
-                                        << QStringLiteral(u"Файл \"%D/s.txt\", строка 1: идентификатор \"x\" не "
+                                        << QStringLiteral(u"Файл \"{%D/s.txt}\", строка 1: идентификатор \"x\" не "
                                                           u"является целым числом.\n");
 }
 
@@ -480,12 +495,12 @@ void tst_CliOptions::mapKeepsWhoMayReadIt()
     twin.dir.write("s.txt", sectionsExample);
     twin.dir.write("f.txt", forumsExample);
     twin.dir.write("map.txt", "old\r\n");
-    const auto mode = QFile::ReadOwner | QFile::WriteOwner;
-    QVERIFY(QFile::setPermissions(twin.dir.path("map.txt"), mode));
+    QVERIFY(testSystem::restrictToOwner(twin.dir.path("map.txt")));
+    QVERIFY(testSystem::isRestrictedToOwner(twin.dir.path("map.txt")));
     const Outcome o = twin.run({"--map", "%D/map.txt", "%D/s.txt", "%D/f.txt"});
     QCOMPARE(o.exitCode, 0);
     QCOMPARE(twin.dir.read("map.txt"), QByteArray("10|1\r\n20|2\r\n"));
-    QCOMPARE(QFile::permissions(twin.dir.path("map.txt")) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), mode);
+    QVERIFY(testSystem::isRestrictedToOwner(twin.dir.path("map.txt")));
 }
 
 void tst_CliOptions::mapThatIsAFileOfTheRunIsRefused_data()
@@ -520,17 +535,16 @@ void tst_CliOptions::mapThatIsAFileOfTheRunIsRefused()
         QCOMPARE(twin.run({"%D/s.txt", "%D/f.txt"}).exitCode, 0);
     map = map.arg(QFileInfo(twin.folder()).fileName());
     if (map.startsWith(u'@')) {
-        QVERIFY(QFile::link(twin.dir.path(map.mid(1)), twin.expand("%E/link.txt")));
+        if (!testSystem::symlink(twin.dir.path(map.mid(1)), twin.expand("%E/link.txt")))
+            QSKIP("this system makes no symbolic link for this user");
         map = QStringLiteral("%E/link.txt");
     } else if (map.startsWith(u'=')) {
-        QVERIFY(::link(QFile::encodeName(twin.dir.path(map.mid(1))).constData(),
-                       QFile::encodeName(twin.expand("%E/db.txt")).constData())
-                == 0);
+        QVERIFY(testSystem::hardLink(twin.dir.path(map.mid(1)), twin.expand("%E/db.txt")));
         map = QStringLiteral("%E/db.txt");
     }
     const QMap<QString, QByteArray> before = twin.snapshot();
     const Outcome o = twin.run({"--map", map, "%D/s.txt", "%D/f.txt"});
-    QCOMPARE(o.err, twin.expand(QStringLiteral("reindex-cli: --map '%1' is %2; name another file for the map\n")
+    QCOMPARE(o.err, twin.expand(QStringLiteral("reindex-cli: --map '{%1}' is %2; name another file for the map\n")
                                     .arg(map, what)));
     QCOMPARE(o.exitCode, 2);
     QCOMPARE(o.out, QString());
@@ -546,7 +560,7 @@ void tst_CliOptions::listsNamedLikeTheIntermediatesAreRefusedAndKept()
     twin.dir.write("2.txt", forumsExample);
     const QMap<QString, QByteArray> before = twin.snapshot();
     const Outcome o = twin.run({"1.txt", "2.txt"});
-    QCOMPARE(o.err, twin.expand(QStringLiteral(u"Файл \"%D/1.txt\" нельзя взять списком: это рабочий файл "
+    QCOMPARE(o.err, twin.expand(QStringLiteral(u"Файл \"{%D/1.txt}\" нельзя взять списком: это рабочий файл "
                                                u"программы \"1.txt\".\n")));
     QCOMPARE(o.exitCode, 1);
     QCOMPARE(twin.snapshot(), before);
@@ -623,13 +637,13 @@ void tst_CliOptions::encodingRefusesUndecodableBytes_data()
 
     QTest::newRow("windows-1251 has no 0x98")
         << QStringList{"--encoding", "cp1251"} << QByteArray("1|\xC0\r\n2|a\x98\r\n") << QByteArray("1|1|x\r\n")
-        << QStringLiteral(u"Файл \"%D/s.txt\" не является текстом в кодировке windows-1251: ошибка в строке 2.\n");
+        << QStringLiteral(u"Файл \"{%D/s.txt}\" не является текстом в кодировке windows-1251: ошибка в строке 2.\n");
     QTest::newRow("forum list, after a lone CR")
         << QStringList{"--encoding=windows-1251"} << QByteArray("1|a\r\n") << QByteArray("1|1|x\r2|1|\x98\r\n")
-        << QStringLiteral(u"Файл \"%D/f.txt\" не является текстом в кодировке windows-1251: ошибка в строке 2.\n");
+        << QStringLiteral(u"Файл \"{%D/f.txt}\" не является текстом в кодировке windows-1251: ошибка в строке 2.\n");
     QTest::newRow("code page bytes under utf-8 stay refused")
         << QStringList{"--encoding", "utf8"} << QByteArray("1|\xCD\xEE\r\n") << QByteArray("1|1|x\r\n")
-        << QStringLiteral(u"Файл \"%D/s.txt\" не является текстом в кодировке UTF-8: ошибка в строке 1.\n");
+        << QStringLiteral(u"Файл \"{%D/s.txt}\" не является текстом в кодировке UTF-8: ошибка в строке 1.\n");
 }
 
 void tst_CliOptions::encodingRefusesUndecodableBytes()
@@ -668,7 +682,7 @@ void tst_CliOptions::dir_data()
     QTest::newRow("DIR without a database: not the program's own")
         << QStringList{"--dir", "%E", "%D/s.txt", "%D/f.txt"} << "%D" << false << 4
         << QStringLiteral(u"Ошибка соединения с базой данных!\nunable to open database file\n"
-                          "reindex-cli: could not open the database %E/Database.mdb\n")
+                          "reindex-cli: could not open the database {%E/Database.mdb}\n")
         << QString();
     QTest::newRow("DIR that does not exist") << QStringList{"--dir", "%E/none", "%D/s.txt", "%D/f.txt"} << "%D"
                                              << true << 2

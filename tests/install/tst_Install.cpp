@@ -164,6 +164,9 @@ QString install(const QString &prefix, const QString &workingDirectory, const QS
 
 void tst_Install::initTestCase()
 {
+    if (!REINDEX_CMAKE_RUNS_HERE)
+        QSKIP("cross-built: the build machine's cmake cannot install from here; scripts/test.sh windows tries the "
+              "program folder of the zip a Windows user unzips instead");
     QVERIFY(root_.isValid());
 #ifdef Q_OS_WIN
     prefix_ = root_.filePath(QStringLiteral(u"мой софт/reindex $HOME 100%"));
