@@ -69,12 +69,14 @@ private:
     DWORD code_;
 };
 
+// A file is its volume and its index there. The index is never given to a
+// new file while the old one's record could be mistaken for it: NTFS counts
+// each reuse of a record into the index. The creation time tells nothing
+// more: a file made where one was just removed inherits it (the file
+// system's "tunnelling"), and Wine reports the last write as creation.
 FileId idOf(const BY_HANDLE_FILE_INFORMATION &info)
 {
-    const quint64 created = (quint64(info.ftCreationTime.dwHighDateTime) << 32) | info.ftCreationTime.dwLowDateTime;
-    // Hundreds of nanoseconds since 1601: nanoseconds fit until 2185.
-    return {quint64(info.dwVolumeSerialNumber), (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
-            created * 100};
+    return {quint64(info.dwVolumeSerialNumber), (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow, 0};
 }
 
 // An entry opened for its attributes only, which no other opener's sharing

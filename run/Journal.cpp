@@ -323,13 +323,16 @@ bool Journal::tryCreate(Role role, const QString &path, const QString &target, c
     return true;
 }
 
+// Every path the journal names is in one clean spelling, "/" between its
+// parts, on every system: a later run reads it back and compares it so.
 fs::Handle Journal::createOwn(Role role, const QString &near, const QString &suffix, const QString &target,
                               const QString &shownAs, QString *taken)
 {
     fs::Handle h;
+    const QString cleanTarget = target.isEmpty() ? target : QDir::cleanPath(target);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString path = ownNameBeside(near, suffix);
-        if (tryCreate(role, path, target, shownAs, &h)) {
+        const QString path = ownNameBeside(QDir::cleanPath(near), suffix);
+        if (tryCreate(role, path, cleanTarget, shownAs, &h)) {
             *taken = path;
             return h;
         }
@@ -337,8 +340,9 @@ fs::Handle Journal::createOwn(Role role, const QString &near, const QString &suf
     throw RunError(LineFile::createFailure(shownAs, fs::lastError()));
 }
 
-fs::Handle Journal::createPreferring(Role role, const QString &preferred, const QString &shownAs, QString *taken)
+fs::Handle Journal::createPreferring(Role role, const QString &given, const QString &shownAs, QString *taken)
 {
+    const QString preferred = QDir::cleanPath(given);
     // A file of that name that is not the run's own is the user's: it stays.
     fs::Handle h;
     if (!fs::ofEntry(preferred) && tryCreate(role, preferred, QString(), shownAs, &h)) {
@@ -348,8 +352,9 @@ fs::Handle Journal::createPreferring(Role role, const QString &preferred, const 
     return createOwn(role, preferred, QStringLiteral(".tmp"), QString(), shownAs, taken);
 }
 
-bool Journal::linkBackup(const QString &target, QString *taken)
+bool Journal::linkBackup(const QString &given, QString *taken)
 {
+    const QString target = QDir::cleanPath(given);
     if (!file_.isOpen())
         open(target);
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -385,14 +390,14 @@ void Journal::made(const QString &path, const fs::FileId &id)
 
 void Journal::kept(const QString &backup, const QString &target)
 {
-    append("kept " + hex(backup) + ' ' + hex(target), true);
+    append("kept " + hex(QDir::cleanPath(backup)) + ' ' + hex(QDir::cleanPath(target)), true);
 }
 
 void Journal::absent(const QString &target)
 {
     if (!file_.isOpen())
         open(target);
-    append("absent " + hex(target), false);
+    append("absent " + hex(QDir::cleanPath(target)), false);
 }
 
 void Journal::commit()

@@ -55,6 +55,8 @@ public:
     qsizetype check(const std::function<void()> &tick = {});
 
     const QString &path() const noexcept { return path_; }
+    // Done with the file: it is let go at once.
+    void close() { file_.close(); }
 
 private:
     bool fill();

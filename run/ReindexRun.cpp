@@ -183,6 +183,11 @@ void ReindexRun::work()
 
         importSections(sections, sectionLines);
         importForums(forums, forumLines);
+        // Both lists are let go before any file is written: a list may be
+        // the very output that replaces it, and Windows replaces no file
+        // another handle holds.
+        sections.close();
+        forums.close();
         renumber(journal);
         exportForums(journal);
     } catch (...) {

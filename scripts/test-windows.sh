@@ -40,9 +40,11 @@ fi
 cp /usr/share/wine/fonts/tahoma*.ttf "$prefix/drive_c/windows/Fonts/"
 mkdir -p "$windows_build/fonts"
 cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans*.ttf "$windows_build/fonts/"
-# Wine's services would otherwise hold ctest's output pipes open until each
-# test's timeout; a server kept running for the whole stage owns them.
+# Wine starts its services with the first program of a session, and they
+# keep that program's output pipes open: ctest would wait out the test's
+# timeout. So a server kept for the whole stage starts them first, on nothing.
 WINEPREFIX=$prefix wineserver -p
+"$runner" cmd /c exit </dev/null >/dev/null 2>&1
 stop_wine() {
     [[ -n ${xvfb_pid:-} ]] && kill "$xvfb_pid" 2>/dev/null
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true

@@ -597,7 +597,7 @@ void tst_MainWindow::failingRun()
     const auto &box = catcher.boxes().front();
     // The failure's own message with the report's full stop, captioned with
     // the application title.
-    QCOMPARE(box.text, QStringLiteral(u"Файл \"%1\", %2.").arg(dir.path(failingFile), reason));
+    QCOMPARE(box.text, QStringLiteral(u"Файл \"%1\", %2.").arg(QDir::toNativeSeparators(dir.path(failingFile)), reason));
     QCOMPARE(box.caption, applicationTitle(QCoreApplication::applicationFilePath()));
     QCOMPARE(box.caption, QStringLiteral("Tst_mainwindow"));
     QCOMPARE(box.icon, QMessageBox::Critical);

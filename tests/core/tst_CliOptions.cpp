@@ -496,7 +496,8 @@ void tst_CliOptions::mapKeepsWhoMayReadIt()
     twin.dir.write("f.txt", forumsExample);
     twin.dir.write("map.txt", "old\r\n");
     QVERIFY(testSystem::restrictToOwner(twin.dir.path("map.txt")));
-    QVERIFY(testSystem::isRestrictedToOwner(twin.dir.path("map.txt")));
+    if (!testSystem::isRestrictedToOwner(twin.dir.path("map.txt")))
+        QSKIP("the file system here keeps no access list as it is set (Wine's does not)");
     const Outcome o = twin.run({"--map", "%D/map.txt", "%D/s.txt", "%D/f.txt"});
     QCOMPARE(o.exitCode, 0);
     QCOMPARE(twin.dir.read("map.txt"), QByteArray("10|1\r\n20|2\r\n"));

@@ -721,8 +721,12 @@ void tst_Run::aJournalIsHonouredOnlyForTheFilesItMade()
     dir_->write("forums.txt", forumsExample);
     runKilledAtPump(dir_->dir(), dir_->path("sections.txt"), dir_->path("forums.txt"), 16);
     QVERIFY(dir_->has("1.txt") && dir_->has("2.txt"));
+    const std::optional<run::fs::FileId> made = run::fs::ofEntry(dir_->path("1.txt"));
     QVERIFY(QFile::remove(dir_->path("1.txt")));
     dir_->write("1.txt", "1|the user's list\r\n");
+    if (run::fs::ofEntry(dir_->path("1.txt")) == made)
+        QSKIP("this file system gives a new file the very identity of one just removed (Wine on a Linux file "
+              "system: the inode, and no birth); NTFS and Linux's own tell them apart");
     QString journal;
     for (const QString &e : dir_->entries())
         if (e.endsWith(QLatin1String(".journal")))
@@ -775,7 +779,8 @@ void tst_Run::replacedOutputKeepsItsPermissions()
     dir_->write("forums.txt", forumsExample);
     dir_->write("fr_fr.txt", oldSections);
     QVERIFY(testSystem::restrictToOwner(dir_->path("fr_fr.txt"), testSystem::GroupMayRead));
-    QVERIFY(testSystem::isRestrictedToOwner(dir_->path("fr_fr.txt"), testSystem::GroupMayRead));
+    if (!testSystem::isRestrictedToOwner(dir_->path("fr_fr.txt"), testSystem::GroupMayRead))
+        QSKIP("the file system here keeps no access list as it is set (Wine's does not)");
     ReindexRun(host_, *tables_).run();
     QCOMPARE(dir_->read("fr_fr.txt"), QByteArray("1|News\r\n2|Help\r\n"));
     QVERIFY(testSystem::isRestrictedToOwner(dir_->path("fr_fr.txt"), testSystem::GroupMayRead));

@@ -38,6 +38,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <TestSystem.h>
+
 #include <sqlite3.h>
 
 #include <iterator>
@@ -392,7 +394,7 @@ std::unique_ptr<QTemporaryDir> tst_FaultInjection::freshFolder() const
         const QString to = dir->filePath(name);
         // A hard link keeps the program's own folder its folder, without a copy per row.
         if (name == QLatin1String("reindex-cli")
-            && ::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+            && testSystem::hardLink(from, to))
             continue;
         QFile::copy(from, to);
     }

@@ -65,7 +65,12 @@ bool symlink(const QString &target, const QString &link)
     DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
     if (QFileInfo(seen).isDir())
         flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
-    return CreateSymbolicLinkW(native(link).c_str(), native(target).c_str(), flags);
+    // Some systems (Wine among them) say yes and make nothing: a link is only
+    // one once its name is there as a reparse point.
+    if (!CreateSymbolicLinkW(native(link).c_str(), native(target).c_str(), flags))
+        return false;
+    const DWORD a = GetFileAttributesW(native(link).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool hardLink(const QString &existing, const QString &newName)
