@@ -21,6 +21,10 @@ source scripts/windows-common.sh
 export REINDEX_DEPS_EXTRA="${REINDEX_DEPS_EXTRA:-} xvfb xauth x11-utils xdotool imagemagick bsdutils fonts-dejavu-core"
 bash scripts/windows.sh
 
+# Wine gives Windows programs the host's file names in the locale's
+# encoding: a folder named in Cyrillic needs a UTF-8 one.
+export LC_ALL=C.UTF-8
+
 out=$windows_build/test
 rm -rf "$out"
 mkdir -p "$out"
@@ -43,7 +47,7 @@ cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans
 # Wine starts its services with the first program of a session, and they
 # keep that program's output pipes open: ctest would wait out the test's
 # timeout. So a server kept for the whole stage starts them first, on nothing.
-WINEPREFIX=$prefix wineserver -p
+WINEPREFIX=$prefix wineserver -p 2>/dev/null || true # one may be running already
 "$runner" cmd /c exit </dev/null >/dev/null 2>&1
 stop_wine() {
     [[ -n ${xvfb_pid:-} ]] && kill "$xvfb_pid" 2>/dev/null
@@ -76,13 +80,15 @@ export QT_FORCE_STDERR_LOGGING=1
 QT_QPA_FONTDIR=$(winpath "$windows_build/fonts")
 export QT_QPA_FONTDIR
 echo "ctest under Wine (output in $out/ctest.log)"
-if ctest --test-dir "$windows_build" -j2 --output-on-failure --label-exclude '^slow$' >"$out/ctest.log" 2>&1; then
+if ctest --test-dir "$windows_build" -j2 --verbose --label-exclude '^slow$' >"$out/ctest.log" 2>&1; then
     sed -n '/% tests passed/,$p' "$out/ctest.log"
 else
-    cat "$out/ctest.log"
+    grep -a -A4 'FAIL!' "$out/ctest.log" || true
+    sed -n '/% tests passed/,$p' "$out/ctest.log"
+    echo "windows: suites failed under Wine; all of their output is in $out/ctest.log" >&2
     exit 1
 fi
-skipped=$(grep -c '^SKIP   :' "$out/ctest.log" || true)
+skipped=$(grep -c 'SKIP   :' "$out/ctest.log" || true)
 echo "windows: suites passed under Wine, $skipped rows skipped (each with its reason in $out/ctest.log)"
 
 # --- the twin from the zip ------------------------------------------------------
@@ -142,31 +148,34 @@ script -qec "REINDEX_WINEPATH= '$runner' '$program/reindex-cli.exe' '$(winpath "
 grep -q "Обработка завершена!" "$out/console.typescript" || fail "the console shows no readable Russian (see $out/console.typescript)"
 echo "windows: twin on a console: \"Обработка завершена!\" readable"
 
-# A twin killed in the middle of replacing its outputs: the next start puts
-# the pair right from the journal alone, then runs as usual.
+# A twin killed while it makes its files: the next start puts the pair right
+# from the journal alone, though it refuses its lists at once.
 rm -f "$program/fr_fr.txt" "$program/forum.txt"
 windows_twin "$(winpath "$lists/examples/sections.txt")" "$(winpath "$lists/examples/forums.txt")" >/dev/null 2>&1
 cp "$program/fr_fr.txt" "$out/previous-fr_fr.txt"
 cp "$program/forum.txt" "$out/previous-forum.txt"
-windows_twin "$(winpath "$lists/million/sections.txt")" "$(winpath "$lists/million/forums.txt")" >/dev/null 2>&1 &
+# Started straight, not through a function: its process is the one killed.
+REINDEX_WINEPATH= "$runner" "$program/reindex-cli.exe" "$(winpath "$lists/million/sections.txt")" \
+    "$(winpath "$lists/million/forums.txt")" >/dev/null 2>&1 &
 twin_pid=$!
-# Killed once its staged outputs are being written: a journal and a staged file are there.
-for _ in $(seq 600); do
-    compgen -G "$program/forum.txt~*.tmp" >/dev/null && break
-    sleep 0.1
+# Killed once it has begun to make files of its own: its journal is there
+# from the first intermediate to the last rename.
+for _ in $(seq 1200); do
+    compgen -G "$program/reindex~*.journal" >/dev/null && break
+    sleep 0.05
 done
 kill -9 "$twin_pid" 2>/dev/null || true
 wait "$twin_pid" 2>/dev/null || true
 compgen -G "$program/reindex~*.journal" >/dev/null || fail "the killed twin left no journal"
 rc=0
-windows_twin "$(winpath "$lists/none.txt")" "$(winpath "$lists/examples/forums.txt")" >/dev/null 2>&1 || rc=$?
-[[ $rc == 3 ]] || fail "after a kill, a missing list: exit code $rc"
+windows_twin "$(winpath "$lists/none.txt")" "$(winpath "$lists/examples/forums.txt")" >"$out/after-kill.out" 2>"$out/after-kill.err" || rc=$?
+[[ $rc == 3 ]] || fail "after a kill, a missing list: exit code $rc (see $out/after-kill.err)"
 { cmp -s "$program/fr_fr.txt" "$out/previous-fr_fr.txt" && cmp -s "$program/forum.txt" "$out/previous-forum.txt"; } ||
     { cmp -s "$program/fr_fr.txt" "$out/million-fr_fr.txt" && cmp -s "$program/forum.txt" "$out/million-forum.txt"; } ||
     fail "after a kill and a start, the outputs are neither the previous pair nor the new one"
 leftovers=$(cd "$program" && ls | grep -E '~[0-9a-f]{16}\.|^[12]\.txt$' || true)
 [[ -z $leftovers ]] || fail "after a kill and a start, the run's own files stay: $leftovers"
-echo "windows: twin killed while replacing its outputs: the next start left a whole pair and nothing of the run's"
+echo "windows: twin killed while making its files: the next start left a whole pair and nothing of the run's"
 
 echo "windows: the twin under Wine took $((SECONDS - t)) s with the suites"
 
@@ -177,7 +186,7 @@ window_lists=$out/window-lists
 mkdir -p "$window_lists"
 cp examples/sections.txt examples/forums.txt "$window_lists/"
 rm -f "$program/fr_fr.txt" "$program/forum.txt"
-LC_ALL=ru_RU.UTF-8 REINDEX_WINEPATH= "$runner" "$program/reindex.exe" >"$out/window.out" 2>&1 &
+REINDEX_WINEPATH= "$runner" "$program/reindex.exe" >"$out/window.out" 2>&1 &
 window_pid=$!
 window=""
 for _ in $(seq 120); do
@@ -195,18 +204,21 @@ colours=$(convert "$shots/window.png" -crop "${WIDTH}x${HEIGHT}+$X+$Y" -format %
 
 # The browse dialog of the first field, opened with Alt+Down.
 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
-before=$(xdotool search --onlyvisible --name '.' 2>/dev/null | sort)
+# The dialog has no title of its own (Windows shows its default one): it is
+# told by being a new window of the program.
+before=$(xdotool search --onlyvisible --class 'reindex' 2>/dev/null | sort)
 xdotool key --clearmodifiers alt+Down
 dialog=""
 for _ in $(seq 40); do
-    dialog=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --name '.' 2>/dev/null | sort) | head -n 1)
+    dialog=$(comm -13 <(echo "$before") <(xdotool search --onlyvisible --class 'reindex' 2>/dev/null | sort) | head -n 1)
     [[ -n $dialog ]] && break
     sleep 0.5
 done
 [[ -n $dialog ]] || fail "Alt+Down opened no dialog"
 sleep 2
 import -window root "$shots/browse-dialog.png"
-echo "windows: Alt+Down opened the browse dialog \"$(xdotool getwindowname "$dialog")\""
+eval "$(xdotool getwindowgeometry --shell "$dialog")"
+echo "windows: Alt+Down opened the browse dialog, ${WIDTH}x${HEIGHT}"
 xdotool key --clearmodifiers Escape
 sleep 1
 
@@ -232,7 +244,9 @@ for f in fr_fr.txt forum.txt; do
     cmp -s "$linux/$f" "$program/$f" || fail "the window's $f differs from the Linux twin's"
 done
 echo "windows: a run from the window by keys: \"Обработка завершена!\", outputs byte-identical to Linux"
-xdotool windowclose "$window" 2>/dev/null || xdotool key --window "$window" alt+F4
+# Closed as a person closes it, with Alt+F4.
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool key --clearmodifiers alt+F4
 for _ in $(seq 60); do
     kill -0 "$window_pid" 2>/dev/null || break
     sleep 0.5
