@@ -146,7 +146,9 @@ echo "windows: twin on a missing list: exit 3, the path in Windows' spelling"
 script -qec "REINDEX_WINEPATH= '$runner' '$program/reindex-cli.exe' '$(winpath "$lists/examples/sections.txt")' '$(winpath "$lists/examples/forums.txt")'" \
     "$out/console.typescript" >/dev/null </dev/null
 grep -q "Обработка завершена!" "$out/console.typescript" || fail "the console shows no readable Russian (see $out/console.typescript)"
-echo "windows: twin on a console: \"Обработка завершена!\" readable"
+# Its progress line shows only where the twin found a console.
+grep -q "1/5 Разделы" "$out/console.typescript" || fail "the twin drew no progress line on the console (see $out/console.typescript)"
+echo "windows: twin on a console: its progress line and \"Обработка завершена!\" readable"
 
 # A twin killed while it makes its files: the next start puts the pair right
 # from the journal alone, though it refuses its lists at once.
