@@ -15,7 +15,10 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <limits>
+#include <map>
+#include <random>
 
 using run::LineFile;
 using run::LineReader;
@@ -69,6 +72,8 @@ private slots:
     void savesWithSignature_data();
     void savesWithSignature();
     void sectionNumbers();
+    void sectionNumbersForAnyShapeOfIdentifiers_data();
+    void sectionNumbersForAnyShapeOfIdentifiers();
     void identifierValues_data();
     void identifierValues();
     void existenceCheck_data();
@@ -526,6 +531,53 @@ void tst_LineFile::sectionNumbers()
     numbers.clear();
     numbers.seal();
     QCOMPARE(numbers.numberOf(5), 0);
+}
+
+void tst_LineFile::sectionNumbersForAnyShapeOfIdentifiers_data()
+{
+    QTest::addColumn<qint64>("first");
+    QTest::addColumn<qint64>("step");
+    QTest::addColumn<int>("repeatEvery");
+    // Identifiers whose low bits all agree, or whose high bits do, crowd
+    // a table that picks slots by either.
+    QTest::newRow("consecutive") << qint64(1) << qint64(1) << 0;
+    QTest::newRow("multiples of 65536") << qint64(-2147483647 - 1) << qint64(65536) << 0;
+    QTest::newRow("multiples of 2^20, repeated") << qint64(0) << qint64(1 << 20) << 3;
+    QTest::newRow("odd, descending, repeated") << qint64(2147483647) << qint64(-2) << 7;
+}
+
+void tst_LineFile::sectionNumbersForAnyShapeOfIdentifiers()
+{
+    QFETCH(qint64, first);
+    QFETCH(qint64, step);
+    QFETCH(int, repeatEvery);
+    // Wrapping in 32 bits gives ids from the whole range in shuffled order.
+    std::vector<qint32> ids;
+    for (qint64 i = 0; i < 4096; ++i)
+        ids.push_back(qint32(quint32(first + i * step)));
+    std::mt19937 random(7);
+    std::shuffle(ids.begin(), ids.end(), random);
+    if (repeatEvery)
+        for (std::size_t i = repeatEvery; i < ids.size(); i += repeatEvery)
+            ids[i] = ids[random() % i];
+
+    run::SectionNumbers numbers;
+    std::map<qint32, qint32> last;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        numbers.add(ids[i], qint32(i + 1));
+        last[ids[i]] = qint32(i + 1);
+    }
+    numbers.seal();
+    for (const auto &[id, number] : last)
+        QCOMPARE(numbers.numberOf(id), number);
+    // Identifiers next to those of the list, and the list's own moved into
+    // the high half of 64 bits, have no section.
+    for (const qint32 id : ids) {
+        for (const qint64 other : {qint64(id) + 1, qint64(id) - 1, qint64(id) + (qint64(1) << 32)}) {
+            if (!last.count(qint32(other)) || other != qint32(other))
+                QCOMPARE(numbers.numberOf(other), 0);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_LineFile)
