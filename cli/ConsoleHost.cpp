@@ -31,6 +31,9 @@ ConsoleHost::ConsoleHost(QString sections, QString forums, QString programDirect
 {
     // For measuring: the time at the end of each phase, on stderr.
     phaseTimes_ = qEnvironmentVariableIsSet("REINDEX_PHASE_TIMES");
+    // For measuring too: every stretch between two pumps of at least so many
+    // milliseconds, where the run would keep a window from its events.
+    gapLimitNs_ = qint64(qEnvironmentVariableIntValue("REINDEX_PUMP_GAPS")) * 1000000;
     sinceStart_.start();
 }
 
@@ -93,11 +96,24 @@ void ConsoleHost::printError(const QString &text)
 
 void ConsoleHost::pump()
 {
+    if (gapLimitNs_ > 0)
+        noteGap();
     // Reading the clock on every row would cost more than the row itself.
     if (!showProgress_ || ++pumpsSinceCheck_ < 256)
         return;
     pumpsSinceCheck_ = 0;
     redraw(false);
+}
+
+void ConsoleHost::noteGap()
+{
+    const qint64 now = sinceStart_.nsecsElapsed();
+    if (now - lastPumpNs_ >= gapLimitNs_)
+        console::write(console::Stream::Err,
+                       QString::asprintf("gap %.1f ms before %.3f s, phase %d at %d of %d\n",
+                                         double(now - lastPumpNs_) / 1e6, double(now) / 1e9, overallPosition_ + 1,
+                                         operationPosition_, operationMaximum_));
+    lastPumpNs_ = now;
 }
 
 void ConsoleHost::redraw(bool force)

@@ -34,6 +34,7 @@ public:
 private:
     void redraw(bool force);
     void clearProgress();
+    void noteGap();
 
     QString sections_;
     QString forums_;
@@ -47,4 +48,6 @@ private:
     QElapsedTimer sinceRedraw_;
     QElapsedTimer sinceStart_;
     bool phaseTimes_ = false;
+    qint64 gapLimitNs_ = 0;
+    qint64 lastPumpNs_ = 0;
 };

@@ -71,6 +71,10 @@ QString deniedText();
 Handle createNew(const QString &path, const QString &likeTarget, bool *exists = nullptr);
 // Opens an existing regular file for reading, not through a link.
 Handle openOwnForReading(const QString &path);
+// A handle that keeps a file's content alive while its names are renamed
+// over or removed, so that the space goes only when the handle closes; none
+// where an open file's name cannot be taken away.
+Handle holdForRelease(const QString &path);
 
 // The identity of what `path` names: following links (`of`), or of the
 // entry itself (`ofEntry`); none when there is nothing there.

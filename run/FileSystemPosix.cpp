@@ -192,6 +192,11 @@ Handle openOwnForReading(const QString &path)
     return Handle(fd);
 }
 
+Handle holdForRelease(const QString &path)
+{
+    return openOwnForReading(path);
+}
+
 std::optional<FileId> of(const QString &path)
 {
     if (path.isEmpty())

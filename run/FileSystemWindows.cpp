@@ -371,6 +371,14 @@ Handle openOwnForReading(const QString &path)
     return Handle(reinterpret_cast<qintptr>(file));
 }
 
+// A file with an open handle keeps its name until the handle closes, and a
+// rename over it fails meanwhile: nothing is held, and the space goes in
+// the step that takes the last name away.
+Handle holdForRelease(const QString &)
+{
+    return Handle();
+}
+
 std::optional<FileId> of(const QString &path)
 {
     const std::optional<BY_HANDLE_FILE_INFORMATION> info = infoOf(path, true);

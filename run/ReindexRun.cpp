@@ -10,6 +10,7 @@
 #include "Replacement.h"
 #include "RunError.h"
 #include "RunHost.h"
+#include "SpaceRelease.h"
 
 #include <db/FolderLock.h>
 #include <db/Tables.h>
@@ -230,11 +231,13 @@ void ReindexRun::importSections(LineReader &list, qsizetype lines)
     const QString what = QStringLiteral(u"идентификатор");
     QByteArrayView line;
     numbers_.clear();
+    sectionRows_ = 0;
     for (qint64 number = 1; list.next(line); ++number) {
         const LineFile::Split split = LineFile::splitField(line);
         const db::Number id = requireIdentifier(split.field, list, what, tables_);
         tables_.addSection(number, id, split.rest);
         numbers_.add(qint32(id.integer), qint32(number));
+        sectionRows_ = number;
         rowAdded();
         host_.stepOperation();
         host_.pump();
@@ -248,6 +251,7 @@ void ReindexRun::importForums(LineReader &list, qsizetype lines)
     const QString what = QStringLiteral(u"идентификатор");
     const QString sectionWhat = QStringLiteral(u"идентификатор раздела");
     numbers_.seal();
+    forumRows_ = 0;
     QByteArrayView line;
     while (list.next(line)) {
         const LineFile::Split first = LineFile::splitField(line);
@@ -256,6 +260,7 @@ void ReindexRun::importForums(LineReader &list, qsizetype lines)
         const db::Number sectionId = requireIdentifier(second.field, list, sectionWhat, tables_);
         const qint32 number = numbers_.numberOf(qint32(sectionId.integer));
         tables_.addForum(id, sectionId, number, second.rest);
+        ++forumRows_;
         rowAdded();
         host_.stepOperation();
         host_.pump();
@@ -278,7 +283,7 @@ void ReindexRun::renumber(Journal &journal)
 {
     // The forums were stamped as they went in; what is left is the sections'
     // own list with their numbers.
-    host_.setOperationMaximum(int(tables_.sectionCount()));
+    host_.setOperationMaximum(int(sectionRows_));
     LineWriter out = intermediate(journal, 0);
     db::Tables::Sections sections = tables_.sections();
     for (qint64 number = 1; sections.next(); ++number) {
@@ -292,7 +297,7 @@ void ReindexRun::renumber(Journal &journal)
 
 void ReindexRun::exportForums(Journal &journal)
 {
-    host_.setOperationMaximum(int(tables_.forumCount()));
+    host_.setOperationMaximum(int(forumRows_));
     LineWriter out = intermediate(journal, 1);
     db::Tables::Forums forums = tables_.forums();
     while (forums.next()) {
@@ -328,11 +333,14 @@ void ReindexRun::finalCopy(Journal &journal)
         host_.stepOperation();
         host_.pump();
     }
-    outputs.commit();
+    outputs.commit(&release_);
 
     host_.stepOverall();
-    journal.removeOwn(intermediates_[0]);
-    journal.removeOwn(intermediates_[1]);
+    for (const QString &intermediate : intermediates_) {
+        release_.hold(intermediate);
+        journal.removeOwn(intermediate);
+    }
+    release_.letGo();
     host_.setOperationPosition(0);
     host_.pump();
 }

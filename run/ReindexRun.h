@@ -2,6 +2,7 @@
 
 #include "FileSystem.h"
 #include "SectionNumbers.h"
+#include "SpaceRelease.h"
 
 #include <QString>
 
@@ -60,6 +61,8 @@ private:
     void exportForums(Journal &journal);
     void finalCopy(Journal &journal);
 
+    // First, so that it goes last: it waits for what it lets go.
+    SpaceRelease release_;
     RunHost &host_;
     db::Tables &tables_;
     const CodePage *codePage_ = nullptr;
@@ -69,6 +72,10 @@ private:
     SectionNumbers numbers_;
     db::Transaction *transaction_ = nullptr;
     qint64 uncommitted_ = 0;
+    // The rows this run put in each table, which after the emptying are all
+    // of them: counting them with the engine reads every page in one step.
+    qint64 sectionRows_ = 0;
+    qint64 forumRows_ = 0;
 };
 
 } // namespace run

@@ -4,6 +4,7 @@
 #include "LineFile.h"
 #include "ReportText.h"
 #include "RunError.h"
+#include "SpaceRelease.h"
 
 namespace run {
 
@@ -147,7 +148,7 @@ void Replacement::keepBackup(Piece &p)
     journal_.kept(p.backup, p.target);
 }
 
-void Replacement::commit()
+void Replacement::commit(SpaceRelease *release)
 {
     // Every check that can fail is made before the first rename.
     for (const Piece &p : pieces_) {
@@ -165,6 +166,9 @@ void Replacement::commit()
         fs::syncFolder(f);
     journal_.commit();
 
+    if (release)
+        for (const Piece &p : pieces_)
+            release->hold(p.target);
     for (std::size_t i = 0; i < pieces_.size(); ++i) {
         Piece &p = pieces_[i];
         p.stagedId = fs::ofEntry(p.staged).value_or(fs::FileId{});

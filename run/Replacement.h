@@ -26,6 +26,8 @@ class Journal;
 // finish or undo one killed on the way: the backups of all but the last
 // file are kept (a second name where the file system has them, else a
 // copy) before the commit record, and the renames follow it.
+class SpaceRelease;
+
 class Replacement
 {
 public:
@@ -53,7 +55,9 @@ public:
     // if putting back fails too, everything is kept for the next run, and
     // the failure says where the previous content is. So it is when the
     // journal cannot take the undoing down: the next run then decides.
-    void commit();
+    // The files replaced are held in `release`, when given, so that their
+    // space goes when it lets them go, not in a rename.
+    void commit(SpaceRelease *release = nullptr);
 
     // Both steps for one file's whole content.
     static void replace(Journal &journal, const QString &file, QByteArrayView bytes);
