@@ -30,7 +30,7 @@ const QString forumsIntermediate = QStringLiteral("2.txt");
 // next to them, few enough that the engine's log and the work of merging it
 // into the database stay small, so no commit stops the window for long.
 constexpr qint64 rowsPerCommit = 1 << 17;
-constexpr int rowsPerEmptyingSlice = 1 << 16;
+constexpr int rowsPerEmptyingSlice = 1 << 15;
 
 db::Number requireIdentifier(QByteArrayView field, const LineReader &list, const QString &what, db::Tables &tables)
 {

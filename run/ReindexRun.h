@@ -61,7 +61,6 @@ private:
     void exportForums(Journal &journal);
     void finalCopy(Journal &journal);
 
-    // First, so that it goes last: it waits for what it lets go.
     SpaceRelease release_;
     RunHost &host_;
     db::Tables &tables_;

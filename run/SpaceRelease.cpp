@@ -1,12 +1,8 @@
 #include "SpaceRelease.h"
 
-namespace run {
+#include <thread>
 
-SpaceRelease::~SpaceRelease()
-{
-    for (std::thread &closer : closers_)
-        closer.join();
-}
+namespace run {
 
 void SpaceRelease::hold(const QString &path)
 {
@@ -19,7 +15,9 @@ void SpaceRelease::letGo()
 {
     if (held_.empty())
         return;
-    closers_.emplace_back([files = std::move(held_)]() mutable { files.clear(); });
+    // The thread owns the handles and nothing else: it may outlive the run,
+    // and the program too, whose end closes them as well.
+    std::thread([files = std::move(held_)]() mutable { files.clear(); }).detach();
     held_.clear();
 }
 

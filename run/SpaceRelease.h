@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include <thread>
 #include <vector>
 
 namespace run {
@@ -19,18 +18,19 @@ public:
     SpaceRelease() = default;
     SpaceRelease(const SpaceRelease &) = delete;
     SpaceRelease &operator=(const SpaceRelease &) = delete;
-    // Waits until every held file is let go.
-    ~SpaceRelease();
+    // What is still held is let go here, on this thread.
+    ~SpaceRelease() = default;
 
     // Before a rename or a removal takes the file's last name away; nothing
     // is held where holding the file would keep its name from being taken.
     void hold(const QString &path);
-    // Everything held so far goes, off this thread.
+    // Everything held so far goes, off this thread and without waiting for
+    // it: nobody waits for a closed file's space, and the window that
+    // started the run would wait in the middle of its next step.
     void letGo();
 
 private:
     std::vector<fs::Handle> held_;
-    std::vector<std::thread> closers_;
 };
 
 } // namespace run
