@@ -316,6 +316,12 @@ void TfMain::pump()
     sinceEvents_.start();
 }
 
+void TfMain::pumpBeforeLongStep()
+{
+    eventsDue_ = true;
+    pump();
+}
+
 void TfMain::setBusyCursor(bool busy)
 {
     if (busy == busy_)

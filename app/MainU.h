@@ -64,6 +64,7 @@ public:
     void stepOverall() override;
     void showMessage(const QString &text, const QString &caption, run::MessageIcon icon) override;
     void pump() override;
+    void pumpBeforeLongStep() override;
     void setBusyCursor(bool busy) override;
     QString programDirectory() override;
 

@@ -178,8 +178,10 @@ void ReindexRun::work()
         ~Forget() { t = nullptr; }
     } forget{transaction_};
     try {
-        while (tables_.emptySome(rowsPerEmptyingSlice))
+        while (tables_.emptySome(rowsPerEmptyingSlice)) {
+            host_.pumpBeforeLongStep();
             transaction.renew();
+        }
         host_.setBusyCursor(true);
 
         importSections(sections, sectionLines);
@@ -204,7 +206,9 @@ void ReindexRun::work()
         throw;
     }
     // All database work is done: durable before any output is replaced.
+    host_.pumpBeforeLongStep();
     transaction.commit();
+    host_.pumpBeforeLongStep();
     tables_.database().checkpoint();
     finalCopy(journal);
 }
@@ -213,6 +217,7 @@ void ReindexRun::rowAdded()
 {
     if (++uncommitted_ < rowsPerCommit)
         return;
+    host_.pumpBeforeLongStep();
     tables_.flush();
     transaction_->renew();
     uncommitted_ = 0;

@@ -31,6 +31,10 @@ public:
 
     // Processes whatever is pending and returns; must be cheap when nothing is.
     virtual void pump() = 0;
+    // Just before a step that holds the run for a while (a commit): a host
+    // that lets its events in only now and then lets them in now, so that
+    // its wait and the step's do not add up.
+    virtual void pumpBeforeLongStep() { pump(); }
 
     // The busy cursor over all of the program's windows.
     virtual void setBusyCursor(bool busy) = 0;

@@ -157,6 +157,8 @@ void tst_Run::reportsProgressAndPumpsWhereTheStepsSay()
         "max 2", "step", "pump", "step", "pump", "overall+", "pos 0", "pump",
         // forum export
         "max 2", "step", "pump", "step", "pump", "overall+", "pos 0", "pump", "max 4", "pump",
+        // before the final commit and before the engine's log goes into the file
+        "pump", "pump",
         // final copy
         "step", "pump", "step", "pump", "step", "pump", "step", "pump", "overall+", "pos 0", "pump",
         "busy 0", completedMessage(), "enable 1", "overall 0"};
@@ -686,14 +688,16 @@ void tst_Run::aRunKilledWhileStagingIsUndoneByTheNext()
     dir_->write("forums.txt", forumsExample);
     dir_->write("fr_fr.txt", oldSections);
     dir_->write("forum.txt", oldForums);
-    // Pumps 0 to 12 follow the lines, the phases and the bar's maximum 4;
-    // 13 to 16 the reading and writing of each output's new content; 17
-    // comes once both are in place.
-    for (const int killAt : {12, 13, 16, 17}) {
+    // Pumps 0 to 14 follow the lines, the phases, the bar's maximum 4 and
+    // the final commit; 15 to 18 the reading and writing of each output's
+    // new content; 19 comes once both are in place. The run after one killed
+    // past its final commit first empties the full tables, with a pump
+    // before the commit of each table's slice: its last pump is 21.
+    for (const int killAt : {14, 15, 18, 21}) {
         runKilledAtPump(dir_->dir(), dir_->path("sections.txt"), dir_->path("forums.txt"), killAt);
         if (QTest::currentTestFailed())
             return;
-        const bool replaced = killAt == 17;
+        const bool replaced = killAt == 21;
         QCOMPARE(dir_->read("fr_fr.txt"), replaced ? QByteArray("1|News\r\n2|Help\r\n") : oldSections);
         QCOMPARE(dir_->read("forum.txt"), replaced ? QByteArray("5|2|FAQ\r\n6|0|Old\r\n") : oldForums);
         QVERIFY(dir_->entries().size() > 6); // what the killed run left
@@ -719,7 +723,7 @@ void tst_Run::aJournalIsHonouredOnlyForTheFilesItMade()
 {
     dir_->write("sections.txt", sectionsExample);
     dir_->write("forums.txt", forumsExample);
-    runKilledAtPump(dir_->dir(), dir_->path("sections.txt"), dir_->path("forums.txt"), 16);
+    runKilledAtPump(dir_->dir(), dir_->path("sections.txt"), dir_->path("forums.txt"), 18);
     QVERIFY(dir_->has("1.txt") && dir_->has("2.txt"));
     const std::optional<run::fs::FileId> made = run::fs::ofEntry(dir_->path("1.txt"));
     QVERIFY(QFile::remove(dir_->path("1.txt")));
