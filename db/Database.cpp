@@ -68,7 +68,17 @@ void Database::exec(const char *sql)
 
 bool Database::checkpoint()
 {
-    const int rc = sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    return checkpointIn(SQLITE_CHECKPOINT_TRUNCATE);
+}
+
+bool Database::checkpointKeepingLog()
+{
+    return checkpointIn(SQLITE_CHECKPOINT_PASSIVE);
+}
+
+bool Database::checkpointIn(int mode)
+{
+    const int rc = sqlite3_wal_checkpoint_v2(db_, "main", mode, nullptr, nullptr);
     if (rc == SQLITE_BUSY)
         return false;
     check(rc);

@@ -34,6 +34,9 @@ public:
     // emptied: it then stays, whole and valid, for a later checkpoint. Any
     // other failure is raised. No transaction may be open.
     bool checkpoint();
+    // The same without emptying the log, which the next commits write over
+    // from its start: for between two commits of a run.
+    bool checkpointKeepingLog();
 
     // Runs statements that take no values and return no rows.
     void exec(const char *sql);
@@ -53,6 +56,7 @@ public:
 
 private:
     static int onProgress(void *self);
+    bool checkpointIn(int mode);
 
     QString path_;
     sqlite3 *db_ = nullptr;

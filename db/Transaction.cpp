@@ -23,10 +23,12 @@ void Transaction::commit()
     open_ = false;
 }
 
-void Transaction::renew()
+void Transaction::renew(const std::function<void()> &between)
 {
     database_.exec("COMMIT");
     open_ = false;
+    if (between)
+        between();
     database_.exec("BEGIN IMMEDIATE");
     open_ = true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace db {
 
 class Database;
@@ -16,8 +18,9 @@ public:
     Transaction &operator=(const Transaction &) = delete;
 
     void commit();
-    // Commits what was done so far and goes on in a new transaction.
-    void renew();
+    // Commits what was done so far and goes on in a new transaction;
+    // `between`, when given, runs with no transaction open.
+    void renew(const std::function<void()> &between = {});
 
 private:
     Database &database_;

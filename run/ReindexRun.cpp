@@ -178,10 +178,8 @@ void ReindexRun::work()
         ~Forget() { t = nullptr; }
     } forget{transaction_};
     try {
-        while (tables_.emptySome(rowsPerEmptyingSlice)) {
-            host_.pumpBeforeLongStep();
-            transaction.renew();
-        }
+        while (tables_.emptySome(rowsPerEmptyingSlice))
+            commitAndGoOn();
         host_.setBusyCursor(true);
 
         importSections(sections, sectionLines);
@@ -217,10 +215,18 @@ void ReindexRun::rowAdded()
 {
     if (++uncommitted_ < rowsPerCommit)
         return;
-    host_.pumpBeforeLongStep();
     tables_.flush();
-    transaction_->renew();
+    commitAndGoOn();
     uncommitted_ = 0;
+}
+
+void ReindexRun::commitAndGoOn()
+{
+    host_.pumpBeforeLongStep();
+    transaction_->renew([this] {
+        host_.pumpBeforeLongStep();
+        tables_.database().checkpointKeepingLog();
+    });
 }
 
 void ReindexRun::endPhase()
