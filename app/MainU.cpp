@@ -1,6 +1,7 @@
 #include "MainU.h"
 
 #include "Application.h"
+#include "CoarseClock.h"
 #include "MainRules.h"
 #include "MessageBoxes.h"
 
@@ -222,7 +223,7 @@ void TfMain::sBitBtn1Click()
     if (running_)
         return;
     running_ = true;
-    sinceEvents_.start();
+    lastEventsMs_ = coarseMilliseconds();
     eventsDue_ = false;
     bool failed = true;
     try {
@@ -308,12 +309,12 @@ void TfMain::showMessage(const QString &text, const QString &caption, run::Messa
 void TfMain::pump()
 {
     // Called once per row: most calls only read the clock.
-    if (!eventsDue_ && sinceEvents_.isValid() && sinceEvents_.elapsed() < pumpIntervalMs)
+    if (!eventsDue_ && coarseMilliseconds() - lastEventsMs_ < pumpIntervalMs)
         return;
     eventsDue_ = false;
     flushBars();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    sinceEvents_.start();
+    lastEventsMs_ = coarseMilliseconds();
 }
 
 void TfMain::pumpBeforeLongStep()

@@ -3,7 +3,6 @@
 #include <db/Tables.h>
 #include <run/RunHost.h>
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
@@ -98,7 +97,7 @@ private:
     std::unique_ptr<ProgressFeed> operationBar_;
     std::unique_ptr<ProgressFeed> overallBar_;
 
-    QElapsedTimer sinceEvents_;
+    qint64 lastEventsMs_ = 0; // coarseMilliseconds() when the events were last let in
     bool eventsDue_ = false;
     bool running_ = false;
     bool closePending_ = false;
