@@ -83,10 +83,13 @@ int check(const CommandLine &command)
     // stderr is unbuffered: a board with a million orphaned forums would cost
     // a write per line. The findings go out as they come, so the twin's
     // memory does not grow with them either.
+    // One buffer for the whole check, its room kept between two writes.
+    constexpr qsizetype flushAt = 32768;
     QString text;
+    text.reserve(flushAt + 4096);
     const auto flush = [&text] {
         console::write(console::Stream::Err, text);
-        text.clear();
+        text.resize(0);
     };
     std::optional<run::ListCheck> checked;
     try {
@@ -95,9 +98,14 @@ int check(const CommandLine &command)
                             const QString &file = f.list == run::ListCheck::List::Sections ? sections : forums;
                             const QLatin1String kind(f.severity == run::ListCheck::Severity::Warning ? "warning: "
                                                                                                       : "");
-                            text += QStringLiteral("%1:%2: %3%4\n")
-                                        .arg(file, QString::number(f.line), kind, f.message);
-                            if (text.size() >= 32768)
+                            text += file;
+                            text += u':';
+                            text += QString::number(f.line);
+                            text += QLatin1String(": ");
+                            text += kind;
+                            text += f.message;
+                            text += u'\n';
+                            if (text.size() >= flushAt)
                                 flush();
                         });
     } catch (const run::RunError &e) {
