@@ -3,6 +3,7 @@
 #include "Application.h"
 #include "MainRules.h"
 #include "MessageBoxes.h"
+#include "ProgramIcon.h"
 
 #include <FilenameEdit.h>
 #include <GlyphButton.h>
