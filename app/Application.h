@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIcon>
 #include <QLocale>
 #include <QString>
 
@@ -13,11 +12,6 @@ QString applicationTitle(const QString &programPath);
 
 // The title of the running program, worked out once at start-up.
 const QString &applicationTitle();
-
-// The program icon: on Windows the icon resource "MAINICON" carried in the
-// program file, in each of its sizes; elsewhere the same pictures compiled
-// into the program as resources.
-QIcon programIcon();
 
 // What the program settles once its QApplication exists: the title and Qt's
 // own texts in the system's language.

@@ -1,8 +1,9 @@
 #include "MainRules.h"
 
+#include "WineTahoma.h"
+
 #include <run/RunError.h>
 
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QRawFont>
@@ -25,25 +26,7 @@ bool registerSubstitute()
 {
     if (QFontDatabase::families().contains(tahoma, Qt::CaseInsensitive))
         return true;
-#ifndef Q_OS_WIN
-    // Wine keeps its fonts in a folder of its own that fontconfig does not scan.
-    static const char *const candidates[] = {
-        "/usr/share/wine/fonts/tahoma.ttf",
-        "/usr/share/fonts/truetype/wine/tahoma.ttf",
-        "/usr/lib/wine/fonts/tahoma.ttf",
-        "/usr/local/share/wine/fonts/tahoma.ttf",
-        "/opt/wine-stable/share/wine/fonts/tahoma.ttf",
-    };
-    for (const char *candidate : candidates) {
-        const QString path = QString::fromLatin1(candidate);
-        if (!QFileInfo::exists(path))
-            continue;
-        const int id = QFontDatabase::addApplicationFont(path);
-        if (id >= 0 && QFontDatabase::applicationFontFamilies(id).contains(tahoma, Qt::CaseInsensitive))
-            return true;
-    }
-#endif
-    return false;
+    return addWineTahoma(tahoma);
 }
 
 } // namespace

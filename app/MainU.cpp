@@ -4,6 +4,7 @@
 #include "CoarseClock.h"
 #include "MainRules.h"
 #include "MessageBoxes.h"
+#include "ProgramIcon.h"
 
 #include <FilenameEdit.h>
 #include <GlyphButton.h>

@@ -2,6 +2,7 @@
 // It uses its own folder exactly as the window program does: Database.mdb,
 // the intermediates and fr_fr.txt / forum.txt all live beside it, unless
 // --dir names another folder for them.
+#include "Arguments.h"
 #include "CommandLine.h"
 #include "Console.h"
 #include "ConsoleHost.h"
@@ -25,7 +26,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -184,30 +184,6 @@ QString mapClash(const CommandLine &command, const QString &directory)
     if (run::fs::sameFile(map, command.forums))
         return QStringLiteral("the forum list");
     return QString();
-}
-
-// The arguments after the program's name, from the bytes the system passed:
-// the application's own list turns bytes that are not UTF-8 into U+FFFD, so
-// a name in a legacy code page would name another file, or none. The first
-// argument that does not decode goes to `undecodable`.
-QStringList argumentsOf(int argc, char **argv, std::optional<QByteArray> &undecodable)
-{
-#ifdef Q_OS_WIN
-    // There the system passes them as UTF-16, and the application's list has them whole.
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
-    return QCoreApplication::arguments().mid(1);
-#else
-    QStringList out;
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray bytes(argv[i]);
-        const std::optional<QString> name = run::decodedName(bytes);
-        if (!name && !undecodable)
-            undecodable = bytes;
-        out << name.value_or(QFile::decodeName(bytes));
-    }
-    return out;
-#endif
 }
 
 } // namespace

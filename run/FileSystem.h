@@ -5,6 +5,8 @@
 
 #include <optional>
 
+QT_FORWARD_DECLARE_CLASS(QFile)
+
 namespace run::fs {
 
 // What the run needs of the file system, in the words of the run: the one
@@ -63,6 +65,9 @@ bool lastErrorWasExists();
 // The text the system gives when a file is a folder, or may not be written.
 QString isFolderText();
 QString deniedText();
+// The text for a name that is neither a file nor a folder (a pipe, a
+// device): no system has one of its own.
+QString notRegularFileText();
 
 // Creates `path` as a new, empty file for writing: never an existing file
 // or the target of a link. `likeTarget`, when it exists, lends its
@@ -71,6 +76,11 @@ QString deniedText();
 Handle createNew(const QString &path, const QString &likeTarget, bool *exists = nullptr);
 // Opens an existing regular file for reading, not through a link.
 Handle openOwnForReading(const QString &path);
+// Opens `path` into `list` for reading, unbuffered: a regular file, links
+// followed. Anything else is refused at once, before a pipe could hold the
+// run waiting for a writer: false, with the system's text in `reason`,
+// isFolderText() for a folder, notRegularFileText() for the rest.
+bool openList(QFile &list, const QString &path, QString *reason);
 // A handle that keeps a file's content alive while its names are renamed
 // over or removed, so that the space goes only when the handle closes; none
 // where an open file's name cannot be taken away.

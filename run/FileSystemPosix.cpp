@@ -157,6 +157,11 @@ QString deniedText()
     return systemText(EACCES);
 }
 
+QString notRegularFileText()
+{
+    return QStringLiteral("Not a regular file");
+}
+
 Handle createNew(const QString &path, const QString &likeTarget, bool *exists)
 {
     const int fd = retried([&] {
@@ -190,6 +195,32 @@ Handle openOwnForReading(const QString &path)
         return Handle();
     }
     return Handle(fd);
+}
+
+bool openList(QFile &list, const QString &path, QString *reason)
+{
+    // Without O_NONBLOCK, opening a pipe waits for a writer, which may never
+    // come, while the run holds its folder.
+    const int fd = retried([&] { return ::open(native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) {
+        *reason = lastError();
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        *reason = lastError();
+    else if (S_ISDIR(st.st_mode))
+        *reason = isFolderText();
+    else if (!S_ISREG(st.st_mode))
+        *reason = notRegularFileText();
+    else if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        *reason = lastError();
+    else if (list.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+        return true;
+    else
+        *reason = list.errorString();
+    ::close(fd);
+    return false;
 }
 
 Handle holdForRelease(const QString &path)

@@ -1,6 +1,7 @@
 #include "FileSystem.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
@@ -306,6 +307,11 @@ QString deniedText()
     return systemText(ERROR_ACCESS_DENIED);
 }
 
+QString notRegularFileText()
+{
+    return QStringLiteral("Not a regular file");
+}
+
 Handle createNew(const QString &path, const QString &likeTarget, bool *exists)
 {
     const QString name = win(path);
@@ -369,6 +375,27 @@ Handle openOwnForReading(const QString &path)
         return Handle();
     }
     return Handle(reinterpret_cast<qintptr>(file));
+}
+
+// Opening a pipe here waits for nobody, and a folder does not open as a
+// file: the toolkit's own opening serves, and the open file is judged by
+// what its name leads to.
+bool openList(QFile &list, const QString &path, QString *reason)
+{
+    list.setFileName(path);
+    if (!list.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        *reason = list.errorString();
+        return false;
+    }
+    const QFileInfo info(list);
+    if (info.isDir())
+        *reason = isFolderText();
+    else if (!info.isFile())
+        *reason = notRegularFileText();
+    else
+        return true;
+    list.close();
+    return false;
 }
 
 // A file with an open handle keeps its name until the handle closes, and a

@@ -6,19 +6,11 @@
 #include "RunError.h"
 #include "Utf8Check.h"
 
-#include <QFileInfo>
 #include <QtEndian>
 
 #include <bit>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-
-#ifndef Q_OS_WIN
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace run {
 
@@ -32,66 +24,20 @@ inline std::uint64_t belowCarriageReturn(std::uint64_t word)
     return (word - 0x0E0E0E0E0E0E0E0Eull) & ~word & 0x8080808080808080ull;
 }
 
-// There is no system text for it: errno has no code that says this.
-QString notRegularFile()
-{
-    return QStringLiteral("Not a regular file");
-}
-
 } // namespace
 
 LineReader::LineReader(const QString &path, const CodePage *codePage, qsizetype bufferSize)
-    : path_(path), codePage_(codePage), file_(path), buffer_(qMax<qsizetype>(bufferSize, 4), Qt::Uninitialized)
+    : path_(path), codePage_(codePage), buffer_(qMax<qsizetype>(bufferSize, 4), Qt::Uninitialized)
 {
     open();
 }
 
-#ifdef Q_OS_WIN
-
 void LineReader::open()
 {
-    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw RunError(LineFile::openFailure(path_, file_.errorString()));
-    const QFileInfo info(file_);
-    if (info.isDir())
-        throw RunError(LineFile::openFailure(path_, fs::isFolderText()));
-    if (!info.isFile())
-        throw RunError(LineFile::openFailure(path_, notRegularFile()));
-}
-
-#else
-
-void LineReader::open()
-{
-    // Without O_NONBLOCK, opening a pipe waits for a writer, which may never
-    // come, while the run holds its folder.
-    int fd;
-    do
-        fd = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throw RunError(LineFile::openFailure(path_, qt_error_string(errno)));
-    struct stat st;
     QString reason;
-    if (::fstat(fd, &st) != 0)
-        reason = qt_error_string(errno);
-    else if (S_ISDIR(st.st_mode))
-        reason = fs::isFolderText();
-    else if (!S_ISREG(st.st_mode))
-        reason = notRegularFile();
-    else if (const int flags = ::fcntl(fd, F_GETFL); flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-        reason = qt_error_string(errno);
-    if (!reason.isEmpty()) {
-        ::close(fd);
+    if (!fs::openList(file_, path_, &reason))
         throw RunError(LineFile::openFailure(path_, reason));
-    }
-    if (!file_.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        throw RunError(LineFile::openFailure(path_, file_.errorString()));
-    }
 }
-
-#endif
 
 void LineReader::rewind()
 {

@@ -16,7 +16,8 @@ std::optional<QString> decodedName(const QByteArray &bytes);
 
 // The folder of the running program, with its trailing separator. None when
 // its name does not decode; `bytes`, when given, then receives that name as
-// the system holds it, for the message.
+// the system holds it, for the message. Each system tells it in its own way
+// (SystemNameLinux.cpp, SystemNameOther.cpp).
 std::optional<QString> programFolder(QByteArray *bytes = nullptr);
 
 } // namespace run

@@ -33,15 +33,6 @@ FileNameRules FileNameRules::posix()
     return FileNameRules(QStringLiteral("/"), QStringLiteral("<>\"|*?"));
 }
 
-FileNameRules FileNameRules::native()
-{
-#ifdef Q_OS_WIN
-    return windows();
-#else
-    return posix();
-#endif
-}
-
 bool FileNameRules::isPlausible(const QString &text) const
 {
     if (text.isEmpty())

@@ -27,7 +27,8 @@ class FileNameRules
 public:
     static FileNameRules windows();
     static FileNameRules posix();
-    // The rules of the system the program runs on.
+    // The rules of the system the program runs on (FileNameRulesPosix.cpp,
+    // FileNameRulesWindows.cpp).
     static FileNameRules native();
 
     // Not empty and free of every forbidden character.

@@ -342,6 +342,8 @@ void tst_LineFile::onlyARegularFileOpens_data()
     QTest::newRow("a named pipe") << "pipe" << "Not a regular file";
     QTest::newRow("a link to a named pipe") << "link-pipe" << "Not a regular file";
     QTest::newRow("a device") << "/dev/null" << "Not a regular file";
+    // Judged by what the link leads to, not by the link's own entry.
+    QTest::newRow("a link to a folder") << "link-folder" << run::fs::isFolderText();
 #endif
 }
 
@@ -357,6 +359,7 @@ void tst_LineFile::onlyARegularFileOpens()
 #ifndef Q_OS_WIN
     QVERIFY(pipe.made());
     QVERIFY(QFile::link(dir.path("pipe"), dir.path("link-pipe")));
+    QVERIFY(QFile::link(dir.path("folder"), dir.path("link-folder")));
 #endif
     QDir::setCurrent(dir.dir());
     const QString path = name.startsWith(u'/') ? name : name == QLatin1String("absent.txt") ? name : dir.path(name);

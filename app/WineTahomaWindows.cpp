@@ -1,0 +1,6 @@
+#include "WineTahoma.h"
+
+bool addWineTahoma(const QString &)
+{
+    return false;
+}

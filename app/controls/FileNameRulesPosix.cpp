@@ -1,0 +1,6 @@
+#include "FilenameEdit.h"
+
+FileNameRules FileNameRules::native()
+{
+    return posix();
+}
