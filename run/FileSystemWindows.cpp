@@ -54,6 +54,10 @@ QString systemText(DWORD code)
     if (n > 0 && buffer)
         text = QString::fromWCharArray(buffer, int(n));
     LocalFree(buffer);
+    // The system ends its texts with a full stop and a line break; the run's
+    // messages put them inside their own sentences.
+    while (!text.isEmpty() && (text.back() <= u' ' || text.back() == u'.'))
+        text.chop(1);
     if (text.isEmpty())
         text = QStringLiteral("System error %1").arg(code);
     return text;

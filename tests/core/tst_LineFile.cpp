@@ -354,7 +354,9 @@ void tst_LineFile::onlyARegularFileOpens()
     ProgramDir dir;
     dir.write("file.txt", "1|a\r\n");
     QVERIFY(QDir(dir.dir()).mkdir("folder"));
-    QVERIFY(QFile::link(dir.path("file.txt"), dir.path("link-file")));
+    // A link, not a shortcut file (which is what the toolkit makes on Windows).
+    if (!testSystem::symlink(dir.path("file.txt"), dir.path("link-file")) && name == QLatin1String("link-file"))
+        QSKIP("the system makes no symbolic link here (Wine on Linux makes none)");
     const Fifo pipe(dir.path("pipe"));
 #ifndef Q_OS_WIN
     QVERIFY(pipe.made());
