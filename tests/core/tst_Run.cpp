@@ -18,6 +18,7 @@
 #include <run/FileSystem.h>
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <cstdlib>
@@ -407,6 +408,9 @@ void tst_Run::messagesEscapeControlCharacters()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, message);
     QFETCH(QString, shownName);
+    if (name.contains(QRegularExpression(QStringLiteral("[\\x01-\\x1F]")))
+        && !testSystem::namesMayHoldControlCharacters())
+        QSKIP("this system refuses control characters in a file's name: no such list can be there");
     dir_->write("sections.txt", sectionsExample);
     dir_->write("forums.txt", forumsExample);
     dir_->write(name, bytes);

@@ -25,6 +25,14 @@ enum Readers { OwnerOnly, GroupMayRead };
 bool restrictToOwner(const QString &path, Readers readers = OwnerOnly);
 bool isRestrictedToOwner(const QString &path, Readers readers = OwnerOnly);
 
+// Whether a file's name is the bytes a program passes (Linux), so that one
+// may be any bytes, not UTF-8 among them; Windows keeps names in UTF-16 and
+// hands a program its arguments so.
+bool namesAreBytes();
+// Whether a file's name may hold control characters (U+0001 to U+001F):
+// Linux refuses only '/' and NUL, Windows refuses them all.
+bool namesMayHoldControlCharacters();
+
 // A FIFO at `path`, where the system keeps them in folders (not Windows).
 bool makeFifo(const QString &path);
 bool isFifo(const QString &path);

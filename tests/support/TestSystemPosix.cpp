@@ -56,6 +56,16 @@ bool isRestrictedToOwner(const QString &path, Readers readers)
     return (QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser)) == modeOf(readers);
 }
 
+bool namesAreBytes()
+{
+    return true;
+}
+
+bool namesMayHoldControlCharacters()
+{
+    return true;
+}
+
 bool makeFifo(const QString &path)
 {
     return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;

@@ -138,6 +138,16 @@ bool isRestrictedToOwner(const QString &path, Readers)
     return only;
 }
 
+bool namesAreBytes()
+{
+    return false;
+}
+
+bool namesMayHoldControlCharacters()
+{
+    return false;
+}
+
 bool makeFifo(const QString &)
 {
     return false;
