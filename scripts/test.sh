@@ -8,7 +8,7 @@
 #   windows  the Windows build (scripts/windows.sh) tried under Wine: every
 #            suite, the twin from the zip against the Linux twin, and the
 #            window on a virtual screen (scripts/test-windows.sh).
-# The first three run when no stage is named:
+# All four run when no stage is named:
 #   bash scripts/test.sh [default] [asan] [fuzz] [windows]
 # Tests labelled "slow" (the long fuzz runs) are left out; see README.md.
 set -euo pipefail
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 
 stages=("$@")
 if ((${#stages[@]} == 0)); then
-    stages=(default asan fuzz)
+    stages=(default asan fuzz windows)
 fi
 for stage in "${stages[@]}"; do
     case "$stage" in
