@@ -81,10 +81,11 @@ Handle openOwnForReading(const QString &path);
 // run waiting for a writer: false, with the system's text in `reason`,
 // isFolderText() for a folder, notRegularFileText() for the rest.
 bool openList(QFile &list, const QString &path, QString *reason);
-// A handle that keeps a file's content alive while its names are renamed
-// over or removed, so that the space goes only when the handle closes; none
-// where an open file's name cannot be taken away.
-Handle holdForRelease(const QString &path);
+// A handle that keeps a file of at least `bytes` alive while its names are
+// renamed over or removed, so that its space goes only when the handle
+// closes; none for a smaller file, and none where an open file's name cannot
+// be taken away.
+Handle holdForRelease(const QString &path, qint64 bytes);
 
 // The identity of what `path` names: following links (`of`), or of the
 // entry itself (`ofEntry`); none when there is nothing there.

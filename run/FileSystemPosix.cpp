@@ -223,9 +223,13 @@ bool openList(QFile &list, const QString &path, QString *reason)
     return false;
 }
 
-Handle holdForRelease(const QString &path)
+Handle holdForRelease(const QString &path, qint64 bytes)
 {
-    return openOwnForReading(path);
+    Handle file = openOwnForReading(path);
+    struct stat st;
+    if (file.isOpen() && (::fstat(int(file.native()), &st) != 0 || st.st_size < bytes))
+        file.close();
+    return file;
 }
 
 std::optional<FileId> of(const QString &path)

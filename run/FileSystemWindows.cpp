@@ -405,7 +405,7 @@ bool openList(QFile &list, const QString &path, QString *reason)
 // A file with an open handle keeps its name until the handle closes, and a
 // rename over it fails meanwhile: nothing is held, and the space goes in
 // the step that takes the last name away.
-Handle holdForRelease(const QString &)
+Handle holdForRelease(const QString &, qint64)
 {
     return Handle();
 }

@@ -4,9 +4,16 @@
 
 namespace run {
 
+namespace {
+
+// Smaller files are freed in a moment, and a thread would cost more.
+constexpr qint64 largeFile = 64 << 20;
+
+} // namespace
+
 void SpaceRelease::hold(const QString &path)
 {
-    fs::Handle file = fs::holdForRelease(path);
+    fs::Handle file = fs::holdForRelease(path, largeFile);
     if (file.isOpen())
         held_.push_back(std::move(file));
 }

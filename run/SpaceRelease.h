@@ -21,8 +21,9 @@ public:
     // What is still held is let go here, on this thread.
     ~SpaceRelease() = default;
 
-    // Before a rename or a removal takes the file's last name away; nothing
-    // is held where holding the file would keep its name from being taken.
+    // Before a rename or a removal takes the file's last name away. Only a
+    // large file is held, and nothing where holding the file would keep its
+    // name from being taken.
     void hold(const QString &path);
     // Everything held so far goes, off this thread and without waiting for
     // it: nobody waits for a closed file's space, and the window that
