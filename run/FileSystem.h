@@ -67,7 +67,10 @@ QString isFolderText();
 QString deniedText();
 // The text for a name that is neither a file nor a folder (a pipe, a
 // device): no system has one of its own.
-QString notRegularFileText();
+inline QString notRegularFileText()
+{
+    return QStringLiteral("Not a regular file");
+}
 
 // Creates `path` as a new, empty file for writing: never an existing file
 // or the target of a link. `likeTarget`, when it exists, lends its

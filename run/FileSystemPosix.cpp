@@ -157,11 +157,6 @@ QString deniedText()
     return systemText(EACCES);
 }
 
-QString notRegularFileText()
-{
-    return QStringLiteral("Not a regular file");
-}
-
 Handle createNew(const QString &path, const QString &likeTarget, bool *exists)
 {
     const int fd = retried([&] {

@@ -311,11 +311,6 @@ QString deniedText()
     return systemText(ERROR_ACCESS_DENIED);
 }
 
-QString notRegularFileText()
-{
-    return QStringLiteral("Not a regular file");
-}
-
 Handle createNew(const QString &path, const QString &likeTarget, bool *exists)
 {
     const QString name = win(path);
