@@ -2,7 +2,6 @@
 
 #include <QtEndian>
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -10,22 +9,12 @@ namespace run {
 
 namespace {
 
-constexpr std::uint64_t ones = 0x0101010101010101ull;
 constexpr std::uint64_t highs = 0x8080808080808080ull;
 
 // Eight bytes with the first of them in the lowest, on any machine.
 inline std::uint64_t load(const unsigned char *p)
 {
     return qFromLittleEndian<quint64>(p);
-}
-
-// The high bit of every byte that is not 01..7F, and perhaps of bytes after
-// such a one, never before it. A byte with its high bit set shows in `word`
-// itself; of the others, a zero byte is the only one that borrows when one is
-// taken from every byte, so no byte before the first zero byte is touched.
-inline std::uint64_t notPlainAscii(std::uint64_t word)
-{
-    return (word | (word - ones)) & highs;
 }
 
 // The bytes from `i` to the end, fewer than eight, then blanks up to eight.
@@ -43,22 +32,33 @@ inline std::uint64_t tailWord(const unsigned char *s, qsizetype i, qsizetype n)
     return load(tail);
 }
 
-// True when the eight bytes are four two-byte sequences, each well-formed:
-// a first byte C2..DF (110xxxxx but not C0 or C1, whose bits 1 to 4 are all
-// zero) and a continuation byte 80..BF after it.
-inline bool fourTwoByteSequences(std::uint64_t word)
+// The high bit of every byte that is 00, and of no other: a byte below 80
+// plus 7F reaches 80 unless it is 00, and one of 80 or more has it already.
+inline std::uint64_t zeroBytes(std::uint64_t word)
 {
-    constexpr std::uint64_t form = 0xC0E0C0E0C0E0C0E0ull, pairs = 0x80C080C080C080C0ull;
-    constexpr std::uint64_t notOverlong = 0x001E001E001E001Eull, lanes = 0x8000800080008000ull;
-    // Each 16-bit lane's bits 1..4 of the first byte, plus 7FFF: bit 15 set
-    // exactly when one of them is, and no carry out of the lane.
-    return (word & form) == pairs && (((word & notOverlong) + 0x7FFF7FFF7FFF7FFFull) & lanes) == lanes;
+    return ~(((word & ~highs) + ~highs) | word) & highs;
 }
 
-// Where in `word` its first byte that is not 01..7F stands, given that one does.
-inline int firstNotPlain(std::uint64_t mask)
+// The faults of eight bytes as plain ASCII and two-byte sequences: the high
+// bit of every byte that is neither plain ASCII nor part of a well-formed
+// two-byte sequence, or a sequence's byte out of its place (and perhaps of
+// some bytes after it). `carry` is 80 when the byte before the eight starts
+// a sequence; `carryOut` is the same for the next eight. Cyrillic and Latin
+// titles hold no other bytes nearly throughout, and both kinds take the
+// same path: no branch to mispredict where scripts alternate.
+inline std::uint64_t twoByteFaults(std::uint64_t word, std::uint64_t carry, std::uint64_t &carryOut)
 {
-    return std::countr_zero(mask) >> 3;
+    const std::uint64_t high = word & highs;
+    // The high bit of each byte stands for the byte; a shift brings the
+    // byte's own bits 6 and 5 there, never a neighbour's.
+    const std::uint64_t continuation = high & ~(word << 1);         // 10xxxxxx
+    const std::uint64_t lead = high & (word << 1) & ~(word << 2)    // 110xxxxx
+        & ((word & 0x1E1E1E1E1E1E1E1Eull) + 0x7F7F7F7F7F7F7F7Full); // not C0, C1
+    // Every continuation right after a lead, every lead right before one.
+    const std::uint64_t faults =
+        (high & ~continuation & ~lead) | zeroBytes(word) | (continuation ^ ((lead << 8) | carry));
+    carryOut = lead >> 56;
+    return faults;
 }
 
 } // namespace
@@ -69,49 +69,44 @@ qsizetype firstNulOrIllFormedUtf8(QByteArrayView bytes)
     const qsizetype n = bytes.size();
     qsizetype i = 0;
     for (;;) {
-        // Most of a list is ASCII (identifiers, separators, Latin titles, the
-        // blanks between words): eight bytes at a time up to the first that
-        // is not, so that the exact rule below sees only what needs it.
-        std::uint64_t mask = 0;
+        // Eight bytes at a time while they pass, always eight: a sequence
+        // that a word cuts is carried into the next one, so that where the
+        // next word starts never waits for this one's verdict.
+        std::uint64_t carry = 0;
         while (i + 8 <= n) {
-            mask = notPlainAscii(load(s + i));
-            if (mask)
+            std::uint64_t carryOut;
+            if (twoByteFaults(load(s + i), carry, carryOut))
                 break;
+            carry = carryOut;
             i += 8;
         }
-        if (!mask) {
-            if (i == n)
-                return -1;
-            // The last few bytes as a word of their own, blanks after them.
-            mask = notPlainAscii(tailWord(s, i, n));
-            if (!mask)
+        // The last few bytes as a word of their own: a blank after them is
+        // no continuation, so a sequence they cut short is a fault.
+        if (i < n && i + 8 > n) {
+            std::uint64_t carryOut;
+            if (!twoByteFaults(tailWord(s, i, n), carry, carryOut))
                 return -1;
         }
-        i += firstNotPlain(mask);
-
-        // Here stands a NUL or the first byte of a sequence: the exact rule.
-        // Cyrillic titles are runs of two-byte sequences; take them together.
-        while (i + 8 <= n && fourTwoByteSequences(load(s + i)))
-            i += 8;
+        // Back to the start of a sequence the last word began.
+        if (carry)
+            --i;
         if (i == n)
             return -1;
-        unsigned char c = s[i];
-        while (c >= 0xC2 && c <= 0xDF) {
-            if (i + 2 > n || (s[i + 1] & 0xC0) != 0x80)
-                return i;
-            i += 2;
-            if (i == n)
-                return -1;
-            c = s[i];
-        }
+
+        // One sequence by the exact rule: the last few bytes, and words that
+        // hold a NUL, a longer sequence or a fault.
+        const unsigned char c = s[i];
         if (c < 0x80) {
             if (c == 0)
                 return i;
+            ++i;
             continue;
         }
         int length;
         unsigned char lo = 0x80, hi = 0xBF; // allowed range of the second byte
-        if (c >= 0xE0 && c <= 0xEF) {
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
             length = 3;
             if (c == 0xE0)
                 lo = 0xA0; // overlong

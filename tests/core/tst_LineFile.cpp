@@ -61,6 +61,8 @@ private slots:
     void codePageLinesComeOutAsUtf8();
     void refusesWhatNoListHolds_data();
     void refusesWhatNoListHolds();
+    void judgesASequenceWhereverTheEightByteStepsCutIt_data();
+    void judgesASequenceWhereverTheEightByteStepsCutIt();
     void refusesALineChangedSinceTheCheck_data();
     void refusesALineChangedSinceTheCheck();
     void refusalNamesAPathWithPercentSignsAsItIs_data();
@@ -241,6 +243,50 @@ void tst_LineFile::refusesWhatNoListHolds()
             QFAIL("refused bytes were accepted");
         } catch (const run::RunError &e) {
             QCOMPARE(e.message(), expected);
+        }
+    }
+}
+
+void tst_LineFile::judgesASequenceWhereverTheEightByteStepsCutIt_data()
+{
+    QTest::addColumn<QByteArray>("sequence");
+    QTest::addColumn<bool>("wellFormed");
+    QTest::newRow("two-byte") << QByteArray("\xD0\x96") << true;
+    QTest::newRow("three-byte") << QByteArray("\xE2\x80\x94") << true;
+    QTest::newRow("four-byte") << QByteArray("\xF0\x9F\x98\x80") << true;
+    QTest::newRow("two-byte cut short") << QByteArray("\xD0") << false;
+    QTest::newRow("three-byte cut short") << QByteArray("\xE2\x80") << false;
+    QTest::newRow("overlong two-byte") << QByteArray("\xC1\xBF") << false;
+    QTest::newRow("stray continuation") << QByteArray("\x80") << false;
+    QTest::newRow("two continuations") << QByteArray("\xD0\x96\x96") << false;
+    QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
+    QTest::newRow("NUL") << QByteArray("\0", 1) << false;
+}
+
+// The check steps eight bytes at a time, carrying a two-byte sequence over
+// from one step to the next: a sequence at every offset of a step, among
+// ASCII and among two-byte sequences, and at the very end.
+void tst_LineFile::judgesASequenceWhereverTheEightByteStepsCutIt()
+{
+    QFETCH(QByteArray, sequence);
+    QFETCH(bool, wellFormed);
+    for (const QByteArray &filler : {QByteArray("a"), QByteArray("\xD0\x96")}) {
+        for (int before = 0; before < 18; ++before) {
+            for (int after = 0; after < 10; ++after) {
+                const QByteArray text = filler.repeated(before) + sequence + filler.repeated(after);
+                const qsizetype at = before * filler.size();
+                // A continuation run on into the filler is the fault at its
+                // own place, not at the sequence's.
+                qsizetype expected = wellFormed ? -1 : at;
+                if (sequence == "\xD0\x96\x96")
+                    expected = at + 2;
+                QVERIFY2(run::firstNulOrIllFormedUtf8(text) == expected,
+                         qPrintable(QStringLiteral("%1 before, %2 after: %3 where %4 was expected")
+                                        .arg(before)
+                                        .arg(after)
+                                        .arg(run::firstNulOrIllFormedUtf8(text))
+                                        .arg(expected)));
+            }
         }
     }
 }
