@@ -6,9 +6,11 @@
 #   bench/compare.sh --growth [BUILD_DIR]        twin on medium and on large
 #
 # BUILD_DIR defaults to build/ at the top of the tree, the sizes (small,
-# medium, large, long) to "large long". RUNS (default 5) sets the runs of each
+# medium, large, long, and huge: the 1 GB forum list huge.sh makes) to
+# "large long". RUNS (default 5) sets the runs of each
 # program on each size; AWK (default mawk when installed, else awk) the awk
-# that runs the awk peer.
+# that runs the awk peer; BEFORE (a build directory) an earlier twin timed
+# beside this one, as the fourth program.
 #
 # The peers:
 #   peer-awk.awk     one pass of awk over the files, no database;
@@ -46,12 +48,12 @@ runs=${RUNS:-5}
 
 die() { echo "compare: $*" >&2; exit 2; }
 note() { echo "compare: $*" >&2; }
-is_size() { [[ $1 == small || $1 == medium || $1 == large || $1 == long ]]; }
+is_size() { [[ $1 == small || $1 == medium || $1 == large || $1 == long || $1 == huge ]]; }
 
 # The goals the ratios are read against. Peak memory is a figure of its own,
 # not a share of the input: it must hold whatever the lists' size.
 goal_vs_sqlite=0.6
-goal_vs_awk=5
+goal_vs_awk=1
 goal_peak_mb=100
 goal_growth=5.5
 
@@ -70,7 +72,7 @@ sizes=("$@")
 [[ $mode == compare || $# -eq 0 ]] || die "usage: compare.sh [BUILD_DIR] [SIZE...] | compare.sh --growth [BUILD_DIR]"
 declare -A seen=()
 for s in "${sizes[@]}"; do
-    is_size "$s" || die "unknown size '$s' (small, medium, large, long)"
+    is_size "$s" || die "unknown size '$s' (small, medium, large, long, huge)"
     # Both would log to the same files.
     [[ -z ${seen[$s]:-} ]] || die "size '$s' given twice"
     seen[$s]=1
@@ -92,6 +94,12 @@ trap 'rm -rf "$snapshot"' EXIT
 cp "$twin" "$pristine" "$snapshot/"
 twin=$snapshot/reindex-cli
 pristine=$snapshot/Database.mdb
+if [[ -n $before_twin ]]; then
+    mkdir "$snapshot/before"
+    cp "$before_twin" "$before_pristine" "$snapshot/before/"
+    before_twin=$snapshot/before/reindex-cli
+    before_pristine=$snapshot/before/Database.mdb
+fi
 
 # Prefer the generator the build made, unless it predates its source (it
 # would not know the newer sizes); fall back to compiling it here.
@@ -121,7 +129,9 @@ prepare_size() {
     local size=$1 dir=$out/$1
     local sections=$dir/sections.txt forums=$dir/forums.txt
     local expected=$dir/expected baseline=$dir/compare/baseline
-    if [[ ! -f $sections || ! -f $forums ]]; then
+    if [[ $size == huge && ! -f $forums ]]; then
+        die "no $forums; bench/huge.sh makes it"
+    elif [[ ! -f $sections || ! -f $forums ]]; then
         note "generating $size lists"
         "$gen" "$size" "$dir" >/dev/null
     fi
@@ -149,8 +159,12 @@ run_one() {
     rm -rf "$scratch"
     mkdir -p "$scratch"
     case $kind in
-    twin)
-        cp "$twin" "$pristine" "$scratch/"
+    twin | before)
+        if [[ $kind == twin ]]; then
+            cp "$twin" "$pristine" "$scratch/"
+        else
+            cp "$before_twin" "$before_pristine" "$scratch/"
+        fi
         set +e
         /usr/bin/time -f '%e %M %U %S' -o "$timing" \
             "$scratch/reindex-cli" "$sections" "$forums" >/dev/null 2>"$errlog"
@@ -274,6 +288,10 @@ fi
 
 kinds=(twin awk sqlite)
 names=([0]="reindex-cli" [1]="awk peer" [2]="sqlite3 peer")
+if [[ -n $before_twin ]]; then
+    kinds+=(before)
+    names+=("reindex-cli before ($BEFORE)")
+fi
 declare -A check=()
 for size in "${sizes[@]}"; do
     prepare_size "$size"
@@ -290,6 +308,7 @@ for size in "${sizes[@]}"; do
         check[twin/$size]="not run: no baseline"
         check[awk/$size]=$result
         check[sqlite/$size]="not run: no baseline"
+        [[ -z $before_twin ]] || check[before/$size]="not run: no baseline"
         status=1
     fi
 done
@@ -319,7 +338,7 @@ for size in "${sizes[@]}"; do
     echo
     echo "| program | median wall s | median CPU s | peak RSS MB | check |"
     echo "|---------|--------------:|-------------:|------------:|-------|"
-    for i in 0 1 2; do
+    for i in "${!kinds[@]}"; do
         kind=${kinds[$i]}
         echo "| ${names[$i]} | $(median_of "$kind" "$size" 1) | $(median_of "$kind" "$size" 3) | $(peak_mb_of "$kind" "$size") | ${check[$kind/$size]} |"
     done
@@ -334,5 +353,9 @@ for size in "${sizes[@]}"; do
     # CPU time is what a busy machine disturbs least; for reading, not for goals.
     echo "| twin / sqlite3 peer, CPU | $(ratio "$(checked_median twin "$size" 3)" "$(checked_median sqlite "$size" 3)") | |"
     echo "| twin / awk peer, CPU | $(ratio "$(checked_median twin "$size" 3)" "$(checked_median awk "$size" 3)") | |"
+    if [[ -n $before_twin ]]; then
+        echo "| twin / twin before, wall | $(ratio "$(checked_median twin "$size" 1)" "$(checked_median before "$size" 1)") | |"
+        echo "| twin before / awk peer, wall | $(ratio "$(checked_median before "$size" 1)" "$(checked_median awk "$size" 1)") | |"
+    fi
 done
 exit $status
