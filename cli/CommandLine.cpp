@@ -48,7 +48,7 @@ const char help[] =
     "                   NAME does not define stops the run naming file and line\n"
     "  --dir DIR        use DIR in place of the program's folder: Database.mdb (copy\n"
     "                   the one beside the program there first, and remove any\n"
-    "                   Database.mdb-wal and Database.mdb-shm there: they belong to\n"
+    "                   Database.mdb-journal, -wal and -shm there: they belong to\n"
     "                   the file it replaces), the intermediate files and fr_fr.txt\n"
     "                   and forum.txt\n"
     "  -h, --help       show this help and exit\n"

@@ -20,10 +20,10 @@ endif()
 install(TARGETS ${programs} RUNTIME DESTINATION ${REINDEX_INSTALL_PROGRAM_DIR})
 # The build's own Database.mdb in bin/ holds the rows of every run made there;
 # an installed copy starts empty. A run killed in the folder may have left the
-# engine's log and its index beside the old file: paired with the new one,
-# they would be read as part of it.
+# engine's journal beside the old file (an earlier version: its log and the
+# log's index): paired with the new one, they would be played into it.
 install(CODE "
-    foreach(leftover Database.mdb-wal Database.mdb-shm)
+    foreach(leftover Database.mdb-journal Database.mdb-wal Database.mdb-shm)
         file(REMOVE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${REINDEX_INSTALL_PROGRAM_DIR}/\${leftover}\")
     endforeach()")
 install(FILES ${REINDEX_TEST_DATABASE} DESTINATION ${REINDEX_INSTALL_PROGRAM_DIR}

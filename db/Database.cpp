@@ -2,6 +2,7 @@
 
 #include "DbError.h"
 #include "EngineText.h"
+#include "Writeback.h"
 
 #include <sqlite3.h>
 
@@ -39,6 +40,7 @@ Database::Database(const QString &path) : path_(path)
         throw DbError(trimEngineText(QString::fromUtf8(sqlite3_errstr(SQLITE_READONLY))), SQLITE_READONLY);
     }
     sqlite3_extended_result_codes(db_, 1);
+    writeback_ = std::make_unique<Writeback>(path);
 }
 
 void Database::setBusyTimeout(int milliseconds)
@@ -51,6 +53,12 @@ Database::~Database()
     sqlite3_close_v2(db_);
 }
 
+void Database::startWriteback() noexcept
+{
+    if (writeback_)
+        writeback_->start();
+}
+
 void Database::close()
 {
     if (!db_)
@@ -59,6 +67,7 @@ void Database::close()
     if (rc != SQLITE_OK)
         fail(rc);
     db_ = nullptr;
+    writeback_.reset();
 }
 
 void Database::exec(const char *sql)
@@ -66,23 +75,26 @@ void Database::exec(const char *sql)
     check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
 }
 
-bool Database::checkpoint()
+void Database::commit()
 {
-    return checkpointIn(SQLITE_CHECKPOINT_TRUNCATE);
-}
-
-bool Database::checkpointKeepingLog()
-{
-    return checkpointIn(SQLITE_CHECKPOINT_PASSIVE);
-}
-
-bool Database::checkpointIn(int mode)
-{
-    const int rc = sqlite3_wal_checkpoint_v2(db_, "main", mode, nullptr, nullptr);
-    if (rc == SQLITE_BUSY)
-        return false;
+    // Only the commit waits: a transaction that another writer holds is
+    // still refused at once (the timeout is 0 otherwise).
+    sqlite3_busy_handler(db_, &Database::onBusy, this);
+    const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_busy_timeout(db_, 0);
     check(rc);
-    return true;
+}
+
+int Database::onBusy(void *self, int calls)
+{
+    constexpr int pauseMs = 2;
+    if (calls * pauseMs >= commitWaitMs)
+        return 0;
+    auto *db = static_cast<Database *>(self);
+    if (db->tick_)
+        db->tick_();
+    sqlite3_sleep(pauseMs);
+    return 1;
 }
 
 void Database::setProgressHandler(std::function<void()> tick)

@@ -3,10 +3,13 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 struct sqlite3;
 
 namespace db {
+
+class Writeback;
 
 // Owns one connection to an existing database file. Every failure of the
 // engine is raised as DbError with the engine's own description.
@@ -28,15 +31,16 @@ public:
     // must have been let go.
     void close();
 
-    // Moves everything committed from the engine's log into the database file
-    // and empties the log, so that nothing the file needs is left beside it.
-    // False when a reader of another connection kept the log from being
-    // emptied: it then stays, whole and valid, for a later checkpoint. Any
-    // other failure is raised. No transaction may be open.
-    bool checkpoint();
-    // The same without emptying the log, which the next commits write over
-    // from its start: for between two commits of a run.
-    bool checkpointKeepingLog();
+    // Commits the open transaction. A reader of another connection holds
+    // the file for a moment now and then: the commit waits up to
+    // `commitWaitMs` for it to finish, calling the progress tick as it waits,
+    // rather than failing the run. A failed commit leaves the transaction open.
+    void commit();
+    static constexpr int commitWaitMs = 5000;
+
+    // Starts the system writing to the disk what the engine has handed it so
+    // far, and returns at once (see Writeback).
+    void startWriteback() noexcept;
 
     // Runs statements that take no values and return no rows.
     void exec(const char *sql);
@@ -56,11 +60,13 @@ public:
 
 private:
     static int onProgress(void *self);
-    bool checkpointIn(int mode);
+    static int onBusy(void *self, int calls);
 
     QString path_;
     sqlite3 *db_ = nullptr;
     std::function<void()> tick_;
+    // Last: closed after the connection, whose locks its closing would drop.
+    std::unique_ptr<Writeback> writeback_;
 };
 
 } // namespace db

@@ -10,26 +10,26 @@ namespace {
 
 Database &opened(Database &db)
 {
-    // The last connection to close a file hands the engine's log back to it
-    // under an exclusive lock: a run opening the file just as another ends
-    // waits for that instead of failing as if there were no database.
-    // Once open, a lock held by another run fails at once.
+    // A connection committing holds the file under an exclusive lock, and so
+    // does one folding an earlier version's log back into it: a run opening
+    // the file meanwhile waits for that instead of failing as if there were
+    // no database. Once open, a lock held by another run fails at once.
     db.setBusyTimeout(5000);
     // Both tables with the columns the run uses, or the open fails; this also
     // refuses a file that is no database of this engine.
     Statement(db, "SELECT id, old_id, str_value FROM Razdel_table LIMIT 0");
     Statement(db, "SELECT id, old_id, podrazdel_id, new_id, str_value FROM Forum_table LIMIT 0");
     // A commit is on the disk before the run goes on to replace the outputs.
-    // The cache holds what a run revisits (the rightmost pages of each
-    // table, the section numbers); a run otherwise streams.
-    db.exec("PRAGMA journal_mode=WAL;"
+    // A rollback journal, not a write-ahead log: the pages a run appends
+    // need no journal and are written once, where a log writes every page
+    // twice, to the log and again into the file. A file an earlier version
+    // left in log mode, with its log, is folded back into one file here.
+    // A small cache: a run streams, and revisits only the rightmost pages of
+    // each table; a full page goes to the system early, where its write to
+    // the disk can start long before the commit waits for it.
+    db.exec("PRAGMA journal_mode=DELETE;"
             "PRAGMA synchronous=FULL;"
-            "PRAGMA cache_size=-16384;"
-            // The run moves the log into the file itself, as a step of its
-            // own after each commit, not inside the commit: two shorter
-            // stretches, with the window let in between.
-            "PRAGMA wal_autocheckpoint=0;"
-            "PRAGMA journal_size_limit=67108864;");
+            "PRAGMA cache_size=-2048;");
     db.setBusyTimeout(0);
     return db;
 }

@@ -19,16 +19,14 @@ Transaction::~Transaction()
 
 void Transaction::commit()
 {
-    database_.exec("COMMIT");
+    database_.commit();
     open_ = false;
 }
 
-void Transaction::renew(const std::function<void()> &between)
+void Transaction::renew()
 {
-    database_.exec("COMMIT");
+    database_.commit();
     open_ = false;
-    if (between)
-        between();
     database_.exec("BEGIN IMMEDIATE");
     open_ = true;
 }

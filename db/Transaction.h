@@ -1,7 +1,5 @@
 #pragma once
 
-#include <functional>
-
 namespace db {
 
 class Database;
@@ -18,9 +16,8 @@ public:
     Transaction &operator=(const Transaction &) = delete;
 
     void commit();
-    // Commits what was done so far and goes on in a new transaction;
-    // `between`, when given, runs with no transaction open.
-    void renew(const std::function<void()> &between = {});
+    // Commits what was done so far and goes on in a new transaction.
+    void renew();
 
 private:
     Database &database_;

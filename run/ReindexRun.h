@@ -54,8 +54,8 @@ private:
     void endPhase();
     // Called after each row that goes in.
     void rowAdded();
-    // Commits, moves the engine's log into the file, and goes on in a new
-    // transaction, the host let in before each of those long steps.
+    // Commits and goes on in a new transaction, the host let in before the
+    // commit, a long step.
     void commitAndGoOn();
     void importSections(LineReader &list, qsizetype lines);
     void importForums(LineReader &list, qsizetype lines);

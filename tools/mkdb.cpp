@@ -30,9 +30,7 @@ int main(int argc, char **argv)
         return 1;
     }
     char *err = nullptr;
-    // The schema first: it may set what only an empty file can take.
-    const std::string script = schema.str() + "\nPRAGMA journal_mode=WAL;";
-    int rc = sqlite3_exec(db, script.c_str(), nullptr, nullptr, &err);
+    int rc = sqlite3_exec(db, schema.str().c_str(), nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
         std::fprintf(stderr, "mkdb: %s\n", err ? err : sqlite3_errstr(rc));
         sqlite3_free(err);

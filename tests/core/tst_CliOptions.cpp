@@ -516,7 +516,9 @@ void tst_CliOptions::mapThatIsAFileOfTheRunIsRefused_data()
     QTest::newRow("a link to the output") << "@fr_fr.txt" << "the output fr_fr.txt" << false;
     QTest::newRow("the database") << "%D/Database.mdb" << "the database file Database.mdb" << false;
     QTest::newRow("a second name of the database") << "=Database.mdb" << "the database file Database.mdb" << false;
-    QTest::newRow("the engine's log") << "%D/Database.mdb-wal" << "the database file Database.mdb-wal" << true;
+    QTest::newRow("the engine's journal") << "%D/Database.mdb-journal" << "the database file Database.mdb-journal"
+                                          << true;
+    QTest::newRow("an earlier version's log") << "%D/Database.mdb-wal" << "the database file Database.mdb-wal" << true;
     QTest::newRow("an intermediate") << "%D/2.txt" << "the intermediate file 2.txt" << false;
     QTest::newRow("the section list") << "%D/s.txt" << "the section list" << false;
     QTest::newRow("the forum list by a relative name") << "f.txt" << "the forum list" << false;

@@ -1,3 +1,4 @@
+#include "KilledConnection.h"
 #include "ProgramDir.h"
 #include "TableRows.h"
 
@@ -9,6 +10,8 @@
 #include <db/Tables.h>
 #include <db/Transaction.h>
 
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
@@ -131,7 +134,9 @@ private slots:
     void openFailures_data();
     void openFailures();
     void aFileThatCannotBeWrittenIsNoDatabase();
-    void checkpointEmptiesTheLog();
+    void aFileInLogModeIsFoldedBackWithItsLog();
+    void aCommitWaitsForAnotherConnectionsReader_data();
+    void aCommitWaitsForAnotherConnectionsReader();
     void trimsEngineText_data();
     void trimsEngineText();
 
@@ -364,13 +369,13 @@ void tst_Database::theShellsFlockIsKeptOut()
     QCOMPARE(p.exitCode(), 1);
 }
 
-// As the last connection of another run holds the file while it closes.
+// As another connection holds the file while it commits.
 void tst_Database::openingWaitsForAnotherConnectionsExclusiveLock()
 {
     tables_.reset();
     sqlite3 *other = nullptr;
     QCOMPARE(sqlite3_open(file().toUtf8().constData(), &other), SQLITE_OK);
-    QCOMPARE(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; SELECT count(*) FROM Razdel_table;", nullptr,
+    QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr,
                           nullptr, nullptr),
              SQLITE_OK);
     // Shows that the lock is one a plain opening would fail on.
@@ -481,34 +486,88 @@ void tst_Database::aFileThatCannotBeWrittenIsNoDatabase()
     QCOMPARE(failureOf([&] { db::Tables tables(dir_->dir()); }), QStringLiteral("<no failure>"));
 }
 
-void tst_Database::checkpointEmptiesTheLog()
+// A database an earlier version left in log mode, killed with committed
+// rows still in its log: opening it keeps those rows and leaves one file in
+// the rollback mode the run now writes in.
+void tst_Database::aFileInLogModeIsFoldedBackWithItsLog()
 {
-    const QFileInfo log(file() + QStringLiteral("-wal"));
+    tables_.reset();
+    sqlite3 *old = nullptr;
+    QCOMPARE(sqlite3_open(file().toUtf8().constData(), &old), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(old,
+                          "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                          "INSERT INTO Razdel_table(id, old_id, str_value) VALUES(1, 70, 'in the log');",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    QVERIFY(closeAsKilled(old, file(), {QStringLiteral("-wal")}));
+
+    tables_ = std::make_unique<db::Tables>(dir_->dir());
+    QCOMPARE(tableRows(file(), "Razdel_table", "old_id, str_value"), QStringList{"70|in the log"});
+    QVERIFY(!QFileInfo::exists(file() + QStringLiteral("-wal")));
     {
         db::Transaction t(tables_->database());
-        for (int i = 0; i < 2000; ++i)
-            tables_->addForum(integer(i), integer(7), 1, "a forum of some length");
-        tables_->flush();
+        tables_->addSection(2, integer(71), "after");
         t.commit();
     }
-    QVERIFY(QFileInfo(log.filePath()).size() > 0);
-    QVERIFY(tables_->database().checkpoint());
-    QCOMPARE(QFileInfo(log.filePath()).size(), qint64(0));
-    QCOMPARE(tableRows(file(), "Forum_table", "old_id").size(), 2000);
+    tables_.reset();
+    QFile header(file());
+    QVERIFY(header.open(QIODevice::ReadOnly));
+    // Bytes 18 and 19: 1 for a rollback journal, 2 for a log.
+    QCOMPARE(header.read(20).mid(18), QByteArray("\x01\x01", 2));
+    QVERIFY(!QFileInfo::exists(file() + QStringLiteral("-wal")));
+    QVERIFY(!QFileInfo::exists(file() + QStringLiteral("-journal")));
+    QCOMPARE(tableRows(file(), "Razdel_table", "old_id"), (QStringList{"70", "71"}));
+}
 
-    // A reader of another connection in the midst of its reading keeps the
-    // log: no failure, and nothing lost.
+void tst_Database::aCommitWaitsForAnotherConnectionsReader_data()
+{
+    QTest::addColumn<int>("readForMs");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("a reader that ends") << 300 << QStringLiteral("<no failure>");
+    QTest::newRow("a reader that outlasts the wait")
+        << db::Database::commitWaitMs + 3000 << QStringLiteral("database is locked");
+}
+
+// Another program reading the file holds it for its reading: the commit
+// waits for it, with the run's tick going on, and fails only after a bound.
+void tst_Database::aCommitWaitsForAnotherConnectionsReader()
+{
+    QFETCH(int, readForMs);
+    QFETCH(QString, failure);
+    sqlite3 *reader = nullptr;
+    QCOMPARE(sqlite3_open(file().toUtf8().constData(), &reader), SQLITE_OK);
+    int ticks = 0;
+    tables_->database().setProgressHandler([&ticks] { ++ticks; });
+    QElapsedTimer waited;
+    {
+        db::Transaction t(tables_->database());
+        tables_->addSection(1, integer(5), "x");
+        QCOMPARE(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM Razdel_table;", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        std::thread ends([reader, readForMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(readForMs));
+            sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+        });
+        waited.start();
+        const QString got = failureOf([&] { t.commit(); });
+        const qint64 ms = waited.elapsed();
+        ends.join();
+        QCOMPARE(got, failure);
+        QVERIFY2(ms >= qMin(readForMs, db::Database::commitWaitMs) - 50, qPrintable(QString::number(ms)));
+        QVERIFY(ticks > 0);
+    }
+    tables_->database().setProgressHandler({});
+    sqlite3_close(reader);
+    QCOMPARE(tableRows(file(), "Razdel_table", "old_id"), failure == QStringLiteral("<no failure>") ? QStringList{"5"} : QStringList{});
+    // Afterwards a transaction another writer holds is refused at once again.
     sqlite3 *other = nullptr;
     QCOMPARE(sqlite3_open(file().toUtf8().constData(), &other), SQLITE_OK);
-    QCOMPARE(sqlite3_exec(other, "BEGIN; SELECT count(*) FROM Razdel_table;", nullptr, nullptr, nullptr), SQLITE_OK);
-    tables_->addSection(1, integer(1), "y");
-    QVERIFY(!tables_->database().checkpoint());
-    QVERIFY(QFileInfo(log.filePath()).size() > 0);
-    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    waited.restart();
+    QCOMPARE(failureOf([&] { db::Transaction t(tables_->database()); }), QStringLiteral("database is locked"));
+    QVERIFY(waited.elapsed() < 1000);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
-    QVERIFY(tables_->database().checkpoint());
-    QCOMPARE(QFileInfo(log.filePath()).size(), qint64(0));
-    QCOMPARE(tableRows(file(), "Razdel_table", "str_value"), QStringList{"y"});
 }
 
 void tst_Database::trimsEngineText_data()

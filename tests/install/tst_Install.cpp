@@ -1,6 +1,7 @@
 // `cmake --install build --prefix DIR` as a user runs it, into a prefix whose
 // name has a space, Cyrillic letters, a dollar and a percent sign: what lands
 // where, and the installed twin run through its link from another folder.
+#include "../core/KilledConnection.h"
 #include "../core/ProgramDir.h"
 
 #include <QFileInfo>
@@ -25,7 +26,8 @@ private slots:
     void menuEntryNamesTheProgramWhereItRuns_data();
     void menuEntryNamesTheProgramWhereItRuns();
     void installingAgainEmptiesTheDatabaseAndKeepsTheOutputs();
-    void installingAgainDropsTheLogOfTheOldDatabase();
+    void installingAgainDropsWhatAKilledRunLeftOfTheOldDatabase_data();
+    void installingAgainDropsWhatAKilledRunLeftOfTheOldDatabase();
 
 private:
     QString installed(const QString &relative) const { return prefix_ + QLatin1Char('/') + relative; }
@@ -337,12 +339,32 @@ void tst_Install::installingAgainEmptiesTheDatabaseAndKeepsTheOutputs()
 #endif
 }
 
-// A run killed in the folder leaves the engine's log beside the database.
-// Installing again must not pair that log with the new, empty file: the
-// engine would read it as part of the file (rows that are not there, or a
-// malformed database on every later run).
-void tst_Install::installingAgainDropsTheLogOfTheOldDatabase()
+// A run killed in the folder leaves the engine's journal beside the database
+// (an earlier version: its log and the log's index). Installing again must
+// not pair those with the new, empty file: the engine would play them into
+// it (rows that are not there, or a malformed database on every later run).
+void tst_Install::installingAgainDropsWhatAKilledRunLeftOfTheOldDatabase_data()
 {
+    QTest::addColumn<QByteArray>("making");
+    QTest::addColumn<QStringList>("leftovers"); // beside Database.mdb
+    // A transaction in the midst of emptying the table, with a cache so
+    // small that the engine has already synced its journal and written
+    // pages into the file: the journal is hot, as a kill leaves it.
+    QTest::newRow("a journal") << QByteArray("PRAGMA cache_size=2; BEGIN; DELETE FROM Forum_table;")
+                               << QStringList{QStringLiteral("-journal")};
+    // Rows committed to the log only, the log never folded into the file.
+    QTest::newRow("an earlier version's log")
+        << QByteArray("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+                      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
+                      " INSERT INTO Forum_table(old_id, podrazdel_id, new_id, str_value)"
+                      " SELECT i, 1, 1, 'a forum left in the log' FROM n;")
+        << QStringList{QStringLiteral("-wal"), QStringLiteral("-shm")};
+}
+
+void tst_Install::installingAgainDropsWhatAKilledRunLeftOfTheOldDatabase()
+{
+    QFETCH(QByteArray, making);
+    QFETCH(QStringList, leftovers);
     QTemporaryDir root;
     QVERIFY(root.isValid());
     const QString prefix = root.filePath(QStringLiteral("again"));
@@ -351,36 +373,21 @@ void tst_Install::installingAgainDropsTheLogOfTheOldDatabase()
     const QString folder = prefix + QLatin1Char('/') + programFolder() + QLatin1Char('/');
     const QString database = folder + QStringLiteral("Database.mdb");
 
-    // Rows committed to the log only, and the log kept as a killed program
-    // leaves it: the engine folds it into the file when its last connection
-    // closes, so a copy is put back afterwards.
     sqlite3 *db = nullptr;
     QCOMPARE(sqlite3_open(database.toUtf8().constData(), &db), SQLITE_OK);
     QCOMPARE(sqlite3_exec(db,
-                          "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
                           " INSERT INTO Forum_table(old_id, podrazdel_id, new_id, str_value)"
-                          " SELECT i, 1, 1, 'a forum left in the log' FROM n;",
+                          " SELECT i, 1, 1, 'a forum of the old file' FROM n;",
                           nullptr, nullptr, nullptr),
              SQLITE_OK);
-    QMap<QString, QByteArray> leftovers;
-    for (const QString &name : {QStringLiteral("Database.mdb-wal"), QStringLiteral("Database.mdb-shm")}) {
-        QFile f(folder + name);
-        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(name));
-        leftovers.insert(name, f.readAll());
-    }
-    sqlite3_close(db);
-    for (auto it = leftovers.cbegin(); it != leftovers.cend(); ++it) {
-        QFile f(folder + it.key());
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(f.write(it.value()), it.value().size());
-    }
-    QVERIFY(leftovers.value(QStringLiteral("Database.mdb-wal")).size() > 0);
+    QCOMPARE(sqlite3_exec(db, making.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    QVERIFY(closeAsKilled(db, database, leftovers));
 
     failure = install(prefix, root.path());
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("Database.mdb-wal")));
-    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("Database.mdb-shm")));
+    for (const QString &suffix : std::as_const(leftovers))
+        QVERIFY2(!QFileInfo::exists(database + suffix), qPrintable(suffix));
     QCOMPARE(rowsIn(database), std::make_pair(qint64(0), qint64(0)));
     QCOMPARE(QProcess::execute(folder + exe(QStringLiteral("reindex-cli")), {sectionsExample, forumsExample}), 0);
     QCOMPARE(rowsIn(database), std::make_pair(qint64(3), qint64(5)));
