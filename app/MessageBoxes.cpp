@@ -52,6 +52,11 @@ void showMessageBox(const QString &text, const QString &caption, QMessageBox::Ic
     box.exec();
 }
 
+void prepareMessageBoxes()
+{
+    const QMessageBox unseen(QMessageBox::Information, QString(), QString(), QMessageBox::Ok);
+}
+
 QString ErrorReport::text(const std::exception &failure)
 {
     const QString inner = innermostMessage(failure);

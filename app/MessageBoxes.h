@@ -13,6 +13,12 @@
 // when it is dismissed. It belongs to the active window, if there is one.
 void showMessageBox(const QString &text, const QString &caption, QMessageBox::Icon icon);
 
+// Makes and drops a box nobody sees, so that the toolkit's work for a box's
+// first showing (its pictures looked up and decoded, its button's made) is
+// done while the program waits for its user, not between the end of a run
+// and the box that reports it. Harmless at any time.
+void prepareMessageBoxes();
+
 // The application error report: a failure that escaped an event handler,
 // shown in an error box captioned with the application title.
 class ErrorReport

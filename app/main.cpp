@@ -5,9 +5,11 @@
 #include "MainU.h"
 #include "MainRules.h"
 #include "MessageBoxes.h"
+#include "PaintTransport.h"
 #include "StartupShow.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <exception>
 #include <memory>
@@ -24,6 +26,7 @@ std::unique_ptr<TfMain> createMainWindow()
 
 int main(int argc, char **argv)
 {
+    choosePaintTransport();
     QApplication app(argc, argv);
     prepareApplication();
 
@@ -42,6 +45,8 @@ int main(int argc, char **argv)
     if (const std::optional<int> command = startupShowCommand())
         fMain->setWindowState(startupWindowState(*command));
     fMain->show();
+    // Once the event loop runs, so that the window shows first.
+    QTimer::singleShot(0, &app, prepareMessageBoxes);
     QApplication::exec();
     return 0;
 }
