@@ -19,8 +19,9 @@
 #
 # Needs Xvfb and xauth (Debian: xvfb, xauth), xdotool, inotifywait (inotify-tools) and /usr/bin/time (time);
 # xev (x11-utils) times the box's mapping exactly, else the box is looked for
-# every 50 ms (NO_XEV=1 forces that). Prints the medians and their ratio; the
-# exit status is 1 if a run failed or the outputs differ.
+# every 50 ms (NO_XEV=1 forces that). Prints the medians and their ratio, and
+# the median of the ratios run by run; the exit status is 1 if a run failed or
+# the outputs differ.
 
 set -euo pipefail
 
@@ -283,5 +284,20 @@ if ((n > 0)); then
     echo
     echo "reindex-cli from start to exit: ${twin_exits[*]} (median $(med "${twin_exits[@]}") s)"
     echo "window / cli: wall $(ratio "$window_median" "$twin_median"), processor time $(ratio "$window_cpu_median" "$twin_cpu_median")"
+    # Each pair ran within seconds of itself, so its ratio is far less moved
+    # by a host whose speed drifts from one minute to the next.
+    pair_ratios() {
+        local -n w=$1 c=$2
+        local i
+        for ((i = 0; i < n; i++)); do
+            ratio "${w[i]}" "${c[i]}"
+            echo
+        done | median3
+    }
+    median3() {
+        sort -n | awk '{ v[NR] = $1 }
+            END { if (NR % 2) printf "%.3f", v[(NR + 1) / 2]; else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+    }
+    echo "window / cli, median of the pairs' ratios: wall $(pair_ratios window_times twin_times), processor time $(pair_ratios window_cpus twin_cpus)"
 fi
 exit $status
