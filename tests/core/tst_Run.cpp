@@ -1,3 +1,4 @@
+#include "EngineConnection.h"
 #include "Fifo.h"
 #include "ProgramDir.h"
 #include "RecordingHost.h"
@@ -851,15 +852,13 @@ void tst_Run::tablesWithoutTheirRulesGetNoIdentifierBeyond32Bits()
 {
     tables_.reset();
     QVERIFY(QFile::remove(dir_->path("Database.mdb")));
-    sqlite3 *lax = nullptr;
-    QCOMPARE(sqlite3_open(dir_->path("Database.mdb").toUtf8().constData(), &lax), SQLITE_OK);
-    QCOMPARE(sqlite3_exec(lax,
-                          "CREATE TABLE Razdel_table(id INTEGER PRIMARY KEY, old_id INTEGER, str_value TEXT);"
+    {
+        EngineConnection lax(dir_->path("Database.mdb"));
+        QCOMPARE(lax.exec("CREATE TABLE Razdel_table(id INTEGER PRIMARY KEY, old_id INTEGER, str_value TEXT);"
                           "CREATE TABLE Forum_table(id INTEGER PRIMARY KEY, old_id INTEGER, podrazdel_id INTEGER,"
-                          " new_id INTEGER, str_value TEXT);",
-                          nullptr, nullptr, nullptr),
-             SQLITE_OK);
-    sqlite3_close(lax);
+                          " new_id INTEGER, str_value TEXT);"),
+                 SQLITE_OK);
+    }
     tables_ = std::make_unique<db::Tables>(dir_->dir());
 
     dir_->write("sections.txt", "7|Seven\r\n3000000000|Big\r\n");

@@ -1,7 +1,7 @@
 // `cmake --install build --prefix DIR` as a user runs it, into a prefix whose
 // name has a space, Cyrillic letters, a dollar and a percent sign: what lands
 // where, and the installed twin run through its link from another folder.
-#include "../core/KilledConnection.h"
+#include "../core/EngineConnection.h"
 #include "../core/ProgramDir.h"
 
 #include <QFileInfo>
@@ -373,16 +373,14 @@ void tst_Install::installingAgainDropsWhatAKilledRunLeftOfTheOldDatabase()
     const QString folder = prefix + QLatin1Char('/') + programFolder() + QLatin1Char('/');
     const QString database = folder + QStringLiteral("Database.mdb");
 
-    sqlite3 *db = nullptr;
-    QCOMPARE(sqlite3_open(database.toUtf8().constData(), &db), SQLITE_OK);
-    QCOMPARE(sqlite3_exec(db,
-                          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
-                          " INSERT INTO Forum_table(old_id, podrazdel_id, new_id, str_value)"
-                          " SELECT i, 1, 1, 'a forum of the old file' FROM n;",
-                          nullptr, nullptr, nullptr),
+    EngineConnection db(database);
+    QVERIFY(db.isOpen());
+    QCOMPARE(db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
+                     " INSERT INTO Forum_table(old_id, podrazdel_id, new_id, str_value)"
+                     " SELECT i, 1, 1, 'a forum of the old file' FROM n;"),
              SQLITE_OK);
-    QCOMPARE(sqlite3_exec(db, making.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-    QVERIFY(closeAsKilled(db, database, leftovers));
+    QCOMPARE(db.exec(making.constData()), SQLITE_OK);
+    QVERIFY(db.closeAsKilled(leftovers));
 
     failure = install(prefix, root.path());
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
